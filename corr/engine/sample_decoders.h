@@ -1,0 +1,25 @@
+// Sample decoders: extract one channel of packed 1- or 2-bit samples from raw
+// 32-bit words into single-precision levels, in time order.
+//
+// Layout of a word with B bits and M channels: S = 32 / (B M) instants per
+// word; channel h owns bits h*32/M .. h*32/M + 32/M - 1; instant k of that
+// channel is the B bits starting at h*32/M + B k. Levels: 1 bit -1, +1;
+// 2 bits -1.5, -0.5, +0.5, +1.5 for codes 0..3.
+//
+// Contract: the decoders trust their caller. channel must lie in 0..M-1 and
+// words must hold n / S readable words; the correlation worker checks both.
+// A decoder reads exactly n / S words and writes S * (n / S) floats; n <= 0
+// reads and writes nothing.
+#pragma once
+
+#include <cstdint>
+
+namespace korva {
+
+using sample_decoder = void (*)(const uint32_t* words, float* out, int32_t n, int32_t channel);
+
+// The decoder of the terminal mode, or nullptr when the mode has none
+// (bits not 1 or 2, channels not 1, 2, 4, 8 or 16).
+sample_decoder select_sample_decoder(int32_t bits, int32_t channels);
+
+}  // namespace korva

@@ -1,0 +1,53 @@
+// Raw data files: one per station and process, named
+// "<raw dir>/<station name>_<YYYYDDDHHMMSS>.raw", a headerless sequence of
+// one-second blocks of little-endian 32-bit words. The correlator maps one
+// window per station and second: the second with a 25 ms margin on both sides,
+// widened to whole 4096-byte pages at the start and cut at the end of file.
+#pragma once
+
+#include <cstdint>
+
+#include "message_buffer.h"
+#include "schedule.h"
+
+namespace korva {
+
+// The open raw file of one station for the current process; fd -1 when the
+// station does not take part.
+struct raw_descriptor {
+  int fd = -1;
+};
+
+// The mapped window of one station for the current second. A word with file
+// index w lies inside when first_word <= w < first_word + word_count, at
+// position w - first_word from base.
+struct raw_window {
+  const uint32_t* base = nullptr;  // null when the station has no window
+  int64_t first_word = 0;
+  int64_t word_count = 0;
+};
+
+using raw_descriptor_table = raw_descriptor[max_stations];
+using raw_window_table = raw_window[max_stations];
+
+// Opens the raw file of every station taking part in the process.
+int32_t korva_open_raw_file(const process_info& process, const schedule_tables& tables,
+                            const char* raw_dir, raw_descriptor_table& descriptors,
+                            message_buffer& message);
+
+// Closes the descriptors opened for the process.
+int32_t korva_close_raw_file(const process_info& process, const schedule_tables& tables,
+                             const char* raw_dir, raw_descriptor_table& descriptors,
+                             message_buffer& message);
+
+// Maps the window of UTC second t of every open raw file.
+int32_t korva_mmap_raw_file(const process_info& process, const schedule_tables& tables,
+                            const raw_descriptor_table& descriptors, raw_window_table& windows,
+                            int32_t t, message_buffer& message);
+
+// Unmaps every window mapped by korva_mmap_raw_file.
+int32_t korva_umap_raw_file(const process_info& process, const schedule_tables& tables,
+                            const raw_descriptor_table& descriptors, raw_window_table& windows,
+                            int32_t t, message_buffer& message);
+
+}  // namespace korva
