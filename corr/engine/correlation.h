@@ -44,4 +44,11 @@ struct correlation_context {
   station_delay station_delay_table[max_stations];
 };
 
+// Correlates UTC second epoch of process process_index with thread_count
+// workers (1..8) and appends one record per station pair, stream and
+// parameter period to the open output files. Returns 1, or -1 with the
+// message in the buffer.
+int32_t correlate_second(correlation_context& context, int32_t process_index, int32_t epoch,
+                         int32_t thread_count, message_buffer& message);
+
 }  // namespace korva
