@@ -1,11 +1,15 @@
 // Per-bin single-precision kernels of the correlation worker, with the phase
 // tables they read and the dither generator.
 //
-// Spectra are interleaved (re, im) float pairs, bin 0 first, every array on a
-// 16-byte boundary. Phases are unsigned 64-bit fractions of a turn (2^64 is a
-// turn) and wrap modulo 2^64. The kernels trust their caller on sizes and
-// alignment: n is the bin count; n / 2 two-bin blocks are processed, so the
-// last bin of an odd n is left untouched and n <= 1 does nothing.
+// Spectra are interleaved (re, im) float pairs, bin 0 first. Phases are
+// unsigned 64-bit fractions of a turn (2^64 is a turn) and wrap modulo 2^64.
+//
+// Contract: the kernels trust their caller and check nothing. Every array
+// starts on a 16-byte boundary (aligned vector loads and stores) and holds at
+// least n bins; the correlation worker guarantees both. n is the bin count;
+// n / 2 two-bin blocks are processed, so the last bin of an odd n is neither
+// read nor written, and n <= 1 does nothing. The kernels allocate nothing and
+// have no per-bin branch.
 #pragma once
 
 #include <cstdint>
@@ -16,24 +20,35 @@ namespace korva {
 alignas(16) extern float sin_table[256];
 alignas(16) extern float cos_table[256];
 
-// Fills sin_table and cos_table. Call once before any kernel runs.
+// Fills sin_table and cos_table: the argument of entry k is the double
+// 6.283185307179586 times k times 1/256 (exact in extended precision, then
+// rounded to double); sine and cosine in double, rounded to float. Call once
+// on the main thread before any kernel runs; the tables are read-only after.
 void build_phase_tables();
 
-// out = in * exp(+2 pi j q_b / 256) per two-bin block b, q_b the top 8 bits of
-// phase + 2 b step. in and out are distinct.
+// out = in * exp(+2 pi j q_b / 256) for the two bins of block b, q_b the top
+// 8 bits of phase + 2 b step (mod 2^64). in and out are distinct arrays.
+// Single-precision order per bin: re co - im si, im co + re si.
 void rotate_spectrum(const float* in, float* out, uint64_t phase, uint64_t step, int32_t n);
 
-// acc += a * conj(b) per bin; a and b may be the same array.
+// acc += a * conj(b) per bin; a and b may be the same array (auto-power).
+// Single-precision order per bin: (acc.re + ar br) + ai bi and
+// (acc.im - ar bi) + ai br.
 void cross_multiply_accumulate(const float* a, const float* b, float* acc, int32_t n);
 
-// MT19937-64 with the published reference parameters and seeding.
+// MT19937-64 with the published reference parameters and seeding: equal
+// output for output to std::mt19937_64 with the same seed. One per worker.
 class dither_generator {
  public:
   explicit dither_generator(uint64_t seed = 5489u) { this->seed(seed); }
+  // Restarts the sequence of seed s.
   void seed(uint64_t s);
+  // The next 64-bit output.
   uint64_t next();
 
  private:
+  void regenerate();
+
   uint64_t state_[312];
   int index_;
 };
