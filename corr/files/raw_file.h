@@ -5,6 +5,7 @@
 // widened to whole 4096-byte pages at the start and cut at the end of file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "message_buffer.h"
@@ -29,6 +30,35 @@ struct raw_window {
 
 using raw_descriptor_table = raw_descriptor[max_stations];
 using raw_window_table = raw_window[max_stations];
+
+// Windows start and end on multiples of this many bytes.
+inline constexpr int64_t raw_page_bytes = 4096;
+
+// Longest raw-file path in characters; a longer one is refused, never cut.
+inline constexpr int raw_path_max_chars = 255;
+
+// Byte range [start, end) of a raw file mapped for one second; empty or
+// negative (end <= start) when the file does not reach the second.
+struct raw_window_span {
+  int64_t start;
+  int64_t end;
+};
+
+// Window of the second that begins seconds_from_epoch seconds after the file's
+// epoch: the second with a 25 ms margin on both sides (computed in extended
+// precision), start and end lowered to whole pages, the end cut at file_size.
+raw_window_span raw_window_bytes(int64_t seconds_from_epoch, uint32_t bytes_per_second,
+                                 int64_t file_size);
+
+// Bytes per second of every raw file: sample_rate * bits * channels / 8 in
+// unsigned 32-bit arithmetic (the schedule keeps the product below 2^32).
+uint32_t raw_bytes_per_second(const terminal_info& terminal);
+
+// Writes "<raw dir>/<station name>_<YYYYDDDHHMMSS>.raw" for the UTC epoch into
+// path (cut at capacity, always NUL-terminated) and returns the length of the
+// whole path in characters, as snprintf does.
+int raw_file_path(char* path, std::size_t capacity, const char* raw_dir,
+                  const station_info& station, int32_t epoch);
 
 // Opens the raw file of every station taking part in the process.
 int32_t korva_open_raw_file(const process_info& process, const schedule_tables& tables,
