@@ -1,0 +1,134 @@
+// Strict word conversions of schedule lines.
+#include "schedule_words.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <ctime>
+#include <random>
+#include <string>
+
+namespace korva {
+namespace {
+
+// glibc's timegm is the oracle for the calendar arithmetic.
+int64_t oracle_epoch(int year, int day_of_year, int hour, int minute, int second) {
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = 0;
+  tm.tm_mday = day_of_year;  // normalised by timegm
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  return static_cast<int64_t>(timegm(&tm));
+}
+
+TEST(ParseEpoch, AgreesWithTimegmOnRandomDates) {
+  std::mt19937 generator(20240611);
+  for (int n = 0; n < 5000; ++n) {
+    const int year = 1902 + static_cast<int>(generator() % 136);  // 1902..2037
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    const int day = 1 + static_cast<int>(generator() % (leap ? 366 : 365));
+    const int hour = generator() % 24, minute = generator() % 60, second = generator() % 60;
+    char date[16], time[16];
+    std::snprintf(date, sizeof date, "%04d/%03d", year, day);
+    std::snprintf(time, sizeof time, "%02d:%02d:%02d", hour, minute, second);
+    const int64_t expected = oracle_epoch(year, day, hour, minute, second);
+    if (expected < INT32_MIN || expected > INT32_MAX) continue;
+    int32_t epoch = 0;
+    ASSERT_TRUE(parse_epoch(date, time, epoch)) << date << ' ' << time;
+    EXPECT_EQ(epoch, expected) << date << ' ' << time;
+  }
+}
+
+TEST(ParseEpoch, KnownInstants) {
+  int32_t epoch = -1;
+  ASSERT_TRUE(parse_epoch("1970/001", "00:00:00", epoch));
+  EXPECT_EQ(epoch, 0);
+  ASSERT_TRUE(parse_epoch("2000/001", "12:00:00", epoch));
+  EXPECT_EQ(epoch, 946728000);  // J2000.0 in UTC seconds
+  ASSERT_TRUE(parse_epoch("2038/019", "03:14:07", epoch));
+  EXPECT_EQ(epoch, INT32_MAX);
+  ASSERT_TRUE(parse_epoch("2008/1", "0:0:0", epoch));  // short fields as %j/%H read them
+  EXPECT_EQ(epoch, oracle_epoch(2008, 1, 0, 0, 0));
+}
+
+TEST(ParseEpoch, RefusesWhatIsNoDate) {
+  int32_t epoch = 7;
+  for (auto [date, time] : {std::pair{"2008/366", "00:00:00"}, std::pair{"2007/366", "00:00:00"},
+                            std::pair{"2008/000", "00:00:00"}, std::pair{"2008/367", "00:00:00"},
+                            std::pair{"2008-101", "00:00:00"}, std::pair{"2008/101", "24:00:00"},
+                            std::pair{"2008/101", "12:60:00"}, std::pair{"2008/101", "12:00:61"},
+                            std::pair{"2008/101", "12:00"}, std::pair{"2008/101x", "12:00:00"},
+                            std::pair{"2008/101", "12:00:00s"}, std::pair{"20080/101", "12:00:00"},
+                            std::pair{"2038/019", "03:14:08"}, std::pair{"", ""}}) {
+    const bool leap_day_ok = std::string(date) == "2008/366";  // 2008 is a leap year
+    EXPECT_EQ(parse_epoch(date, time, epoch), leap_day_ok) << date << ' ' << time;
+  }
+}
+
+TEST(ParseInt32, WholeWordInRange) {
+  int32_t v = 0;
+  EXPECT_TRUE(parse_int32("65536", v));
+  EXPECT_EQ(v, 65536);
+  EXPECT_TRUE(parse_int32("-2147483648", v));
+  EXPECT_EQ(v, INT32_MIN);
+  EXPECT_TRUE(parse_int32("+12", v));
+  EXPECT_EQ(v, 12);
+  for (const char* bad : {"", "+", "-", "12x", "1.0", "2147483648", "0x10", " 1", "99999999999"}) {
+    EXPECT_FALSE(parse_int32(bad, v)) << bad;
+  }
+}
+
+TEST(ParseReal, WholeWordFinite) {
+  double v = 0;
+  EXPECT_TRUE(parse_real("-3.9e6", v));
+  EXPECT_EQ(v, -3.9e6);
+  EXPECT_TRUE(parse_real("8.192E9", v));
+  EXPECT_EQ(v, 8.192e9);
+  EXPECT_TRUE(parse_real("0", v));
+  EXPECT_EQ(v, 0.0);
+  for (const char* bad : {"", "1.5abc", "inf", "nan", "0x1p3", "1e999", "e5", "--1"}) {
+    EXPECT_FALSE(parse_real(bad, v)) << bad;
+  }
+}
+
+TEST(SplitWords, CountsEveryWordAndKeepsTheFirstSixteen) {
+  const word_list words = split_words("  $Process\t2008/101 12:00:00  60 SRC1 AB\r");
+  ASSERT_EQ(words.count, 6);
+  EXPECT_EQ(words.word[0], "$Process");
+  EXPECT_EQ(words.word[5], "AB");  // a carriage return is a blank
+  std::string many;
+  for (int i = 0; i < 20; ++i) many += "w" + std::to_string(i) + " ";
+  const word_list long_list = split_words(many);
+  EXPECT_EQ(long_list.count, 20);
+  EXPECT_EQ(long_list.word[15], "w15");
+  EXPECT_EQ(split_words("   ").count, 0);
+}
+
+TEST(TerminalMode, ReadsTheThreeNumbersOfTheWholeWord) {
+  int64_t msps = 0;
+  int32_t bits = 0, channels = 0;
+  ASSERT_TRUE(parse_terminal_mode("1024Msps/2bit/16ch", msps, bits, channels));
+  EXPECT_EQ(msps, 1024);
+  EXPECT_EQ(bits, 2);
+  EXPECT_EQ(channels, 16);
+  for (const char* bad : {"1024Msps/2bit/16", "1024Msps/2bit/16chx", "Msps/2bit/1ch", "-1Msps/2bit/1ch",
+                          "1024msps/2bit/1ch", "1024Msps/2bits/1ch", ""}) {
+    EXPECT_FALSE(parse_terminal_mode(bad, msps, bits, channels)) << bad;
+  }
+}
+
+TEST(CopyField, NeverWritesPastTheField) {
+  char field[6] = {'x', 'x', 'x', 'x', 'x', 'G'};  // last byte guards the five-byte field
+  EXPECT_TRUE(copy_field("abcd", field, 5, false));
+  EXPECT_EQ(std::string(field, 5), std::string("abcd\0", 5));
+  EXPECT_FALSE(copy_field("abcde", field, 5, false));
+  EXPECT_TRUE(copy_field("abcde", field, 5, true));
+  EXPECT_EQ(std::string(field, 5), "abcde");
+  EXPECT_FALSE(copy_field("abcdef", field, 5, true));
+  EXPECT_EQ(field[5], 'G');
+}
+
+}  // namespace
+}  // namespace korva
