@@ -1,0 +1,225 @@
+// The korva_corr program run as a subprocess: its lines on standard output
+// and standard error and its exit status.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "../schedule/schedule_fixture.h"
+#include "subprocess.h"
+
+namespace korva {
+namespace {
+
+using testing::lines_of;
+using testing::program_result;
+using testing::temporary_folder;
+
+const std::string info = "KORVA_CORR [Information] : ";
+const std::regex started_line(R"(KORVA_CORR \[Information\] : Process\[(\d{4})\] Started  \d{4}/\d{3} \d\d:\d\d:\d\d\.\d{6})");
+const std::regex finished_line(R"(KORVA_CORR \[Information\] : Process\[(\d{4})\] Finished \d{4}/\d{3} \d\d:\d\d:\d\d\.\d{6})");
+
+// 1 Msps, 2 bits, 1 channel: 250,000 bytes per second of raw data.
+constexpr int bytes_per_second = 250000;
+const std::string head =
+    "$Terminal TEST 1Msps/2bit/1ch\n"
+    "$Station A ALPHA -3950237.0 3362104.0 3729440.0\n"
+    "$Station B BRAVO -3502544.0 3950966.0 3566381.0\n"
+    "$Source SRC 12h29m06.6997 +02d03'08.598\n"
+    "$Stream CH1 SRC 8.192e9 1 1024 10\n";
+
+class KorvaCorr : public ::testing::Test {
+ protected:
+  temporary_folder folder;
+
+  program_result run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {}) {
+    return testing::run_program(KORVA_CORR_PATH, args, folder.path(), env);
+  }
+  void write_schedule(const std::string& text) { folder.write("test.sch", text); }
+  void write_raw(const std::string& relative, std::size_t bytes) {
+    std::filesystem::create_directories((folder.path() / relative).parent_path());
+    folder.write(relative, std::string(bytes, '\x5a'));
+  }
+  static std::string start_lines(const std::string& schedule, const std::string& terminal, const std::string& raw,
+                                 const std::string& cor, const std::string& threads) {
+    return info + "Schedule-File      = " + schedule + "\n" + info + "Terminal           = " + terminal + "\n" +
+           info + "Raw-File Directory = " + raw + "\n" + info + "Cor-File Directory = " + cor + "\n" + info +
+           "Multi-Thread       = " + threads + "\n";
+  }
+};
+
+TEST_F(KorvaCorr, NoArgumentsPrintsTheUsageAndSucceeds) {
+  const program_result r = run({});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("Name\n\t korva_corr - Correlation processing", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("[--multi=<1\xE3\x80\x9C" "8>]\n"), std::string::npos);
+  EXPECT_EQ(lines_of(r.out).size(), 12u);
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(KorvaCorr, HelpAndVersionSucceed) {
+  const program_result help = run({"--help", "--schedule=nowhere"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out, run({}).out);
+  const program_result version = run({"--version", "--multi=abc"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "korva_corr [Version 1.0.0.0]\n");
+  EXPECT_EQ(version.err, "");
+}
+
+TEST_F(KorvaCorr, BadThreadCountsAreRefused) {
+  for (const std::string value : {"0", "-3", "abc", "2x", ""}) {
+    const program_result r = run({"--multi=" + value, "--schedule=test.sch"});
+    EXPECT_EQ(r.status, 1) << value;
+    EXPECT_EQ(r.out, "") << value;
+    EXPECT_EQ(r.err, "korva_corr : Number of threads [--multi=" + value + "] is not an integer of 1 or more\n");
+  }
+}
+
+TEST_F(KorvaCorr, OverlongPathsAreRefusedNotCut) {
+  const std::string too_long = std::string(251, 'd') + "/more";  // 256 characters
+  const program_result r = run({"--raw-dir", too_long, "--schedule=test.sch"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "korva_corr : Path of --raw-dir is longer than 255 characters [" + too_long + "]\n");
+  const program_result env = run({"--schedule=test.sch"}, {{"COR-FILE", too_long}});
+  EXPECT_EQ(env.status, 1);
+  EXPECT_EQ(env.err, "korva_corr : Path of COR-FILE is longer than 255 characters [" + too_long + "]\n");
+}
+
+TEST_F(KorvaCorr, MissingScheduleFailsOnStandardError) {
+  const program_result without = run({"--multi=2"});
+  EXPECT_EQ(without.status, 1);
+  EXPECT_EQ(without.out, "");
+  EXPECT_EQ(without.err, "korva_read_schedule: Can't open the schedule-file[]\n");
+  const program_result missing = run({"--schedule=absent.sch"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "korva_read_schedule: Can't open the schedule-file[absent.sch]\n");
+}
+
+TEST_F(KorvaCorr, ScheduleErrorFailsOnStandardError) {
+  write_schedule(head + "$Process 2020/001 00:00:00 2 SRC AB extra\n");
+  const program_result r = run({"--schedule=test.sch"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "append_process: Syntax Error in process-info [$Process 2020/001 00:00:00 2 SRC AB extra]\n");
+}
+
+TEST_F(KorvaCorr, NoProcessPrintsTheStartLinesAndFinishes) {
+  write_schedule("# nothing to do\n");
+  const program_result r = run({"--schedule", "test.sch", "--multi", "20", "--cor-dir=cor"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, start_lines("test.sch", " 0000Msps/0bit/00ch", ".", "cor", "08") + info +
+                       "Correlation Finished\n");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(KorvaCorr, MissingRawFileFailsOnStandardOutput) {
+  write_schedule(head + "$Process 2020/001 00:00:00 2 SRC AB\n");
+  write_raw("raw/ALPHA_2020001000000.raw", 2 * bytes_per_second);
+  const program_result r = run({"--schedule=test.sch", "--raw-dir=raw"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "");
+  const std::vector<std::string> lines = lines_of(r.out);
+  ASSERT_EQ(lines.size(), 7u) << r.out;
+  EXPECT_EQ(r.out.substr(0, r.out.find("Process[")), start_lines("test.sch", "TEST 0001Msps/2bit/01ch", "raw", ".", "01") + info);
+  EXPECT_TRUE(std::regex_match(lines[5], started_line)) << lines[5];
+  EXPECT_EQ(lines[6], "korva_open_raw_file : Can't open the raw-file[raw/BRAVO_2020001000000.raw]");
+}
+
+TEST_F(KorvaCorr, WholeRunMapsEverySecond) {
+  write_schedule(head + "$Process 2020/001 00:00:00 2 SRC AB\n$Process 2020/001 00:00:10 0 SRC A\n" +
+                 "$Process 2020/001 00:01:00 1 SRC B\n");
+  write_raw("raw/ALPHA_2020001000000.raw", 2 * bytes_per_second);
+  write_raw("raw/BRAVO_2020001000000.raw", 2 * bytes_per_second);
+  write_raw("raw/ALPHA_2020001000010.raw", 0);  // a process of length 0 still opens its files
+  write_raw("raw/BRAVO_2020001000100.raw", bytes_per_second);
+  const program_result r = run({"--schedule=test.sch", "--raw-dir=raw", "--multi=3"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.err, "");
+  const std::vector<std::string> lines = lines_of(r.out);
+  ASSERT_EQ(lines.size(), 12u) << r.out;
+  EXPECT_EQ(lines[4], info + "Multi-Thread       = 03");
+  std::smatch m;
+  for (int p = 0; p < 3; ++p) {
+    ASSERT_TRUE(std::regex_match(lines[5 + 2 * p], m, started_line)) << lines[5 + 2 * p];
+    EXPECT_EQ(std::stoi(m[1]), p + 1);
+    ASSERT_TRUE(std::regex_match(lines[6 + 2 * p], m, finished_line)) << lines[6 + 2 * p];
+    EXPECT_EQ(std::stoi(m[1]), p + 1);
+  }
+  EXPECT_EQ(lines[11], info + "Correlation Finished");
+}
+
+TEST_F(KorvaCorr, RawFileTooShortFailsTheMapOnStandardOutput) {
+  write_schedule(head + "$Process 2020/001 00:00:00 2 SRC A\n");
+  write_raw("ALPHA_2020001000000.raw", 4096);  // reaches only into the first second
+  const program_result r = run({"--schedule=test.sch"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "");
+  const std::vector<std::string> lines = lines_of(r.out);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().rfind("korva_mmap_raw_file: Can't mmap the raw-file[ALPHA: <", 0), 0u) << r.out;
+}
+
+TEST_F(KorvaCorr, DirectoriesFromOptionEnvironmentOrCurrentFolder) {
+  write_schedule(head + "$Process 2020/001 00:00:00 1 SRC A\n");
+  const program_result env = run({"--schedule=test.sch"}, {{"RAW-FILE", "envraw"}, {"COR-FILE", "envcor"}});
+  EXPECT_NE(env.out.find(info + "Raw-File Directory = envraw\n" + info + "Cor-File Directory = envcor\n"),
+            std::string::npos)
+      << env.out;
+  EXPECT_NE(env.out.find("raw-file[envraw/ALPHA_2020001000000.raw]"), std::string::npos);
+
+  const program_result option = run({"--schedule=test.sch", "--raw-dir=optraw"}, {{"RAW-FILE", "envraw"}});
+  EXPECT_NE(option.out.find("raw-file[optraw/ALPHA_2020001000000.raw]"), std::string::npos) << option.out;
+
+  write_raw("ALPHA_2020001000000.raw", bytes_per_second);  // in the current folder
+  const program_result current = run({"--schedule=test.sch"}, {{"RAW-FILE", ""}});
+  EXPECT_EQ(current.status, 0) << current.out;
+  EXPECT_NE(current.out.find(info + "Raw-File Directory = .\n"), std::string::npos);
+}
+
+TEST_F(KorvaCorr, TimesAreUtcWhateverTheTimeZone) {
+  write_schedule(head + "$Process 2020/001 00:00:00 0 SRC A\n");
+  write_raw("ALPHA_2020001000000.raw", 0);
+  const std::time_t before = std::time(nullptr);
+  const program_result r = run({"--schedule=test.sch"}, {{"TZ", "Asia/Tokyo"}});
+  ASSERT_EQ(r.status, 0);
+  const std::vector<std::string> lines = lines_of(r.out);
+  ASSERT_GE(lines.size(), 6u);
+  std::tm tm{};
+  const std::string stamp = lines[5].substr(lines[5].size() - 24, 17);
+  ASSERT_NE(strptime(stamp.c_str(), "%Y/%j %H:%M:%S", &tm), nullptr) << stamp;
+  // strptime leaves the month to %j: rebuild the date from the day of the year.
+  tm.tm_mon = 0;
+  tm.tm_mday = tm.tm_yday + 1;
+  const std::time_t printed = timegm(&tm);
+  EXPECT_LE(std::abs(static_cast<long>(printed - before)), 120L) << lines[5];
+}
+
+TEST_F(KorvaCorr, RunEndsAfterTheThousandthProcess) {
+  std::string text = head;
+  for (int p = 0; p < 1001; ++p) text += "$Process 2020/001 00:00:00 0 SRC A\n";
+  write_schedule(text);
+  write_raw("ALPHA_2020001000000.raw", 0);
+  const program_result r = run({"--schedule=test.sch"});
+  EXPECT_EQ(r.status, 0);
+  const std::vector<std::string> lines = lines_of(r.out);
+  ASSERT_EQ(lines.size(), 5u + 2000u + 1u);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(lines[2004], m, finished_line));
+  EXPECT_EQ(m[1], "1000");
+  EXPECT_EQ(lines[2005], info + "Correlation Finished");
+}
+
+TEST_F(KorvaCorr, UnknownOptionsAreReportedAndIgnored) {
+  write_schedule("# empty\n");
+  const program_result r = run({"--schedule=test.sch", "--frobnicate"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("frobnicate"), std::string::npos);
+  EXPECT_NE(r.out.find("Correlation Finished"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace korva
