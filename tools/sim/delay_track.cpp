@@ -1,0 +1,58 @@
+#include "delay_track.h"
+
+#include <cmath>
+
+namespace korva::sim {
+
+long double taylor_value(const double* a, long double dt) {
+  const long double third = 1.0 / 3.0;  // the double nearest 1/3, widened
+  return a[0] + dt * (a[1] + 0.5L * dt * (a[2] + third * dt * (a[3] + 0.25L * dt * a[4])));
+}
+
+long double taylor_rate(const double* a, long double dt) {
+  return a[1] + dt * (a[2] + 0.5L * dt * (a[3] + (1.0L / 3.0L) * dt * a[4]));
+}
+
+delay_track::delay_track(const station_info& station, const source_info& source,
+                         const station_clock& clock, int32_t process_epoch, bool with_clock)
+    : station_(station),
+      source_(source),
+      clock_(clock),
+      process_epoch_(process_epoch),
+      with_clock_(with_clock) {}
+
+const station_delay& delay_track::model_of_second(int32_t second) {
+  auto found = models_.find(second);
+  if (found == models_.end()) {
+    if (models_.size() > 64) models_.erase(models_.begin());  // walked past long ago
+    found = models_.emplace(second, compute_station_delay(station_, source_, second)).first;
+  }
+  return found->second;
+}
+
+delay_value delay_track::at(long double t) {
+  const long double whole = std::floor(t);
+  const int32_t second = process_epoch_ + static_cast<int32_t>(whole);
+  // The correlator rounds the time within the second to a double.
+  const long double within = static_cast<double>(t - whole);
+  const station_delay& model = model_of_second(second);
+  const long double dt_geo = static_cast<long double>(second - model.epoch) + within;
+  delay_value v{taylor_value(model.delay, dt_geo), taylor_rate(model.delay, dt_geo)};
+  if (with_clock_) {
+    const long double dt_clk =
+        static_cast<long double>(static_cast<int64_t>(second) - clock_.epoch) + within;
+    v.tau += taylor_value(clock_.clock, dt_clk);
+    v.rate += taylor_rate(clock_.clock, dt_clk);
+  }
+  return v;
+}
+
+long double delay_track::geocentre_time(long double t_station) {
+  // Fixed-point iteration: |d tau/dt| is below 1e-5, so each step gains five
+  // digits; four steps reach extended precision for any physical delay.
+  long double t = t_station;
+  for (int i = 0; i < 4; ++i) t = t_station - at(t).tau;
+  return t;
+}
+
+}  // namespace korva::sim

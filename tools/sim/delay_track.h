@@ -1,0 +1,50 @@
+// The delay of one station's recording against geocentre time, as the
+// correlator models it: the geometric delay (Taylor series about each whole
+// second) plus, unless left out, the station's clock polynomial.
+//
+// Times are seconds from the process epoch, extended precision. The recording
+// at station time t' holds the wavefront that passed the geocentre at the t
+// for which t + tau(t) = t'.
+#pragma once
+
+#include <cstdint>
+#include <map>
+
+#include "schedule.h"
+#include "station_delay.h"
+
+namespace korva::sim {
+
+struct delay_value {
+  long double tau;   // seconds
+  long double rate;  // seconds per second
+};
+
+class delay_track {
+ public:
+  delay_track(const station_info& station, const source_info& source, const station_clock& clock,
+              int32_t process_epoch, bool with_clock);
+
+  // Delay and its rate at geocentre time t.
+  delay_value at(long double t);
+
+  // Geocentre time whose wavefront the station records at station time t_station.
+  long double geocentre_time(long double t_station);
+
+ private:
+  const station_delay& model_of_second(int32_t second);
+
+  station_info station_;
+  source_info source_;
+  station_clock clock_;
+  int32_t process_epoch_;
+  bool with_clock_;
+  std::map<int32_t, station_delay> models_;  // by UTC second
+};
+
+// Taylor series a0 + dt (a1 + dt/2 (a2 + dt/3 (a3 + dt/4 a4))) and its
+// derivative, in the correlator's order of operations.
+long double taylor_value(const double* a, long double dt);
+long double taylor_rate(const double* a, long double dt);
+
+}  // namespace korva::sim

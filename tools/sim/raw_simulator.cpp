@@ -1,0 +1,205 @@
+#include "raw_simulator.h"
+
+#include <bit>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include "delay_track.h"
+#include "gaussian_noise.h"
+#include "message_buffer.h"
+#include "sample_packer.h"
+#include "station_simulator.h"
+
+namespace korva::sim {
+namespace {
+
+std::string bounded(const char* text, size_t width) { return std::string(text, strnlen(text, width)); }
+
+int process_count(const schedule_tables& tables) {
+  int n = 0;
+  while (n < max_processes && tables.processes[n].epoch != 0) ++n;
+  return n;
+}
+
+bool check_terminal(const terminal_info& terminal, std::string& error) {
+  if (!is_recording_mode(terminal.bits, terminal.channels)) {
+    error = "korva_sim: terminal mode " + std::to_string(terminal.bits) + "bit/" +
+            std::to_string(terminal.channels) + "ch is not a recording mode (1 or 2 bits, 1, 2, 4, 8 or 16 channels)";
+    return false;
+  }
+  const int64_t bits_per_second =
+      static_cast<int64_t>(terminal.sample_rate) * terminal.bits * terminal.channels;
+  if (terminal.sample_rate <= 0 || bits_per_second % 32 != 0 || bits_per_second >= (int64_t{1} << 32)) {
+    error = "korva_sim: sample rate " + std::to_string(terminal.sample_rate) +
+            " does not give whole 32-bit words per second below 2^32 bit/s";
+    return false;
+  }
+  return true;
+}
+
+// The source of the process, or that of the first stream naming a known one.
+int resolve_source(const schedule_tables& tables, const process_info& process, std::string& error) {
+  message_buffer message;
+  char name[17] = {};
+  std::memcpy(name, process.source, 16);
+  int index = find_source(tables.sources, name, message);
+  for (int s = 0; index < 0 && s < stream_count(tables); ++s) {
+    std::memcpy(name, tables.streams[s].source, 16);
+    index = find_source(tables.sources, name, message);
+  }
+  if (index < 0) error = "korva_sim: source [" + bounded(process.source, 16) + "] of the process is not in the schedule";
+  return index;
+}
+
+void store_little_endian(std::vector<uint32_t>& words) {
+  if constexpr (std::endian::native == std::endian::big) {
+    for (uint32_t& w : words) w = __builtin_bswap32(w);
+  }
+}
+
+bool write_station(const schedule_tables& tables, const process_info& process, int station,
+                   const source_info& source, const std::vector<double>& channel_frequency,
+                   const simulation_options& options, simulated_file& file, std::string& error) {
+  const terminal_info& terminal = tables.terminal;
+  const std::string name = bounded(tables.stations[station].name, 16);
+  file.station = name;
+  file.path = options.raw_dir + "/" + name + "_" + epoch_file_text(process.epoch) + ".raw";
+
+  delay_track track(tables.stations[station], source, tables.clocks[station], process.epoch,
+                    options.with_clock);
+  const delay_value start = track.at(0.0L);
+  file.start_delay = static_cast<double>(start.tau);
+  file.start_rate = static_cast<double>(start.rate);
+
+  std::vector<std::unique_ptr<gaussian_noise>> sources;
+  std::vector<channel_plan> plans(terminal.channels);
+  for (int h = 0; h < terminal.channels; ++h) {
+    sources.push_back(std::make_unique<gaussian_noise>(noise_key(options.seed, 1000 + station, h)));
+    plans[h].noise = sources.back().get();
+    if (channel_frequency[h] != 0.0) {
+      sources.push_back(std::make_unique<gaussian_noise>(noise_key(options.seed, 0, h)));
+      plans[h].common = sources.back().get();
+      plans[h].sky_frequency = channel_frequency[h];
+    }
+  }
+  station_simulator simulator(track, terminal.sample_rate, plans, options.correlation);
+
+  std::FILE* out = std::fopen(file.path.c_str(), "wb");
+  if (out == nullptr) {
+    error = "korva_sim: can't create the raw file [" + file.path + "]: " + std::strerror(errno);
+    return false;
+  }
+  const int32_t block = simulator.block_size();
+  const int32_t per_word = 32 / (terminal.bits * terminal.channels);
+  std::vector<std::vector<float>> samples(terminal.channels, std::vector<float>(block));
+  std::vector<float*> pointers;
+  for (auto& s : samples) pointers.push_back(s.data());
+  std::vector<uint32_t> words(block / per_word);
+
+  const int64_t total = static_cast<int64_t>(process.length) * terminal.sample_rate;
+  bool ok = true;
+  for (int64_t first = 0; ok && first < total; first += block) {
+    const int32_t n = static_cast<int32_t>(std::min<int64_t>(block, total - first));
+    simulator.generate(first, n, pointers.data());
+    pack_samples(pointers.data(), n, terminal.bits, terminal.channels, words.data());
+    const size_t word_count = static_cast<size_t>(n / per_word);
+    store_little_endian(words);
+    ok = std::fwrite(words.data(), 4, word_count, out) == word_count;
+    file.bytes += static_cast<int64_t>(word_count) * 4;
+  }
+  if (std::fclose(out) != 0) ok = false;
+  if (!ok) error = "korva_sim: writing the raw file [" + file.path + "] failed: " + std::strerror(errno);
+  return ok;
+}
+
+}  // namespace
+
+std::string epoch_file_text(int32_t epoch) {
+  const std::time_t t = epoch;
+  std::tm parts{};
+  gmtime_r(&t, &parts);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%j%H%M%S", &parts);
+  return text;
+}
+
+bool plan_channels(const schedule_tables& tables, std::vector<double>& channel_frequency,
+                   std::vector<std::string>& warnings, std::string& error) {
+  const int channels = tables.terminal.channels;
+  channel_frequency.assign(channels, 0.0);
+  bool any = false;
+  for (int s = 0; s < stream_count(tables); ++s) {
+    const stream_info& stream = tables.streams[s];
+    const std::string name = bounded(stream.name, 16);
+    if (stream.channel < 1 || stream.channel > channels) {
+      warnings.push_back("stream " + name + " names channel " + std::to_string(stream.channel) +
+                         ", which the terminal does not have: not simulated");
+      continue;
+    }
+    double& frequency = channel_frequency[stream.channel - 1];
+    if (frequency != 0.0 && frequency != stream.frequency) {
+      warnings.push_back("stream " + name + " shares channel " + std::to_string(stream.channel) +
+                         " with another sky frequency: the first stream's is simulated");
+      continue;
+    }
+    if (stream.frequency <= 0.0) {
+      warnings.push_back("stream " + name + " has no positive sky frequency: not simulated");
+      continue;
+    }
+    frequency = stream.frequency;
+    any = true;
+  }
+  if (!any) {
+    error = "korva_sim: the schedule has no stream within the terminal's channels";
+    return false;
+  }
+  return true;
+}
+
+bool simulate_process(const schedule_tables& tables, const simulation_options& options,
+                      std::vector<simulated_file>& written, std::vector<std::string>& warnings,
+                      std::string& error) {
+  if (!(options.correlation >= 0.0 && options.correlation <= 1.0)) {
+    error = "korva_sim: the correlation must lie in 0..1";
+    return false;
+  }
+  const int processes = process_count(tables);
+  if (options.process_number < 1 || options.process_number > processes) {
+    error = "korva_sim: process " + std::to_string(options.process_number) + " is not in the schedule (" +
+            std::to_string(processes) + " processes)";
+    return false;
+  }
+  const process_info& process = tables.processes[options.process_number - 1];
+  if (process.length < 0) {
+    error = "korva_sim: the process has a negative length";
+    return false;
+  }
+  if (!check_terminal(tables.terminal, error)) return false;
+  std::vector<double> channel_frequency;
+  if (!plan_channels(tables, channel_frequency, warnings, error)) return false;
+  const int source = resolve_source(tables, process, error);
+  if (source < 0) return false;
+
+  bool any_station = false;
+  for (int station = 0; station < station_count(tables); ++station) {
+    if (!station_takes_part(tables, process, station)) continue;
+    any_station = true;
+    simulated_file file;
+    if (!write_station(tables, process, station, tables.sources[source], channel_frequency, options,
+                       file, error)) {
+      return false;
+    }
+    written.push_back(file);
+  }
+  if (!any_station) {
+    error = "korva_sim: no station of the schedule takes part in the process";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace korva::sim
