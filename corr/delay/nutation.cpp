@@ -73,7 +73,9 @@ nutation_angles luni_solar_nutation(double jd) {
   for (int row = luni_solar_rows - 1; row >= 0; --row) {
     const int32_t* c = luni_solar_table[row];
     long double sum = 0.0L;
-    for (int i = 0; i < 5; ++i) sum += static_cast<long double>(c[i]) * arguments[i];
+    for (int i = 0; i < 5; ++i) {
+      if (c[i] != 0) sum += static_cast<long double>(c[i]) * arguments[i];  // a zero term adds exactly 0
+    }
     const double a = std::fmod(static_cast<double>(sum), two_pi);
     const double sin_a = std::sin(a);
     const double cos_a = std::cos(a);
@@ -102,7 +104,9 @@ nutation_angles planetary_series_sum(const planetary_argument_set& arguments) {
   for (int row = planetary_rows - 1; row >= 0; --row) {
     const int32_t* c = planetary_table[row];
     long double sum = 0.0L;
-    for (int i = 0; i < planetary_arguments_count; ++i) sum += static_cast<long double>(c[i]) * arguments[i];
+    for (int i = 0; i < planetary_arguments_count; ++i) {
+      if (c[i] != 0) sum += static_cast<long double>(c[i]) * arguments[i];  // a zero term adds exactly 0
+    }
     const double a = std::fmod(static_cast<double>(sum), two_pi);
     const long double sin_a = std::sin(a);
     const long double cos_a = std::cos(a);
