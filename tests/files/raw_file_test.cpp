@@ -174,8 +174,10 @@ class RawFiles : public ::testing::Test {
     for (std::size_t w = 0; w < words.size(); ++w) words[w] = static_cast<uint32_t>(w) ^ salt;
     std::FILE* f = std::fopen(path_of(name, start).c_str(), "w");
     ASSERT_NE(f, nullptr);
-    ASSERT_EQ(std::fwrite(words.data(), 4, words.size(), f), words.size());
-    std::fclose(f);
+    if (!words.empty()) {
+      ASSERT_EQ(std::fwrite(words.data(), 4, words.size(), f), words.size());
+    }
+    ASSERT_EQ(std::fclose(f), 0);
   }
 
   std::string dir;
