@@ -44,11 +44,85 @@ struct correlation_context {
   station_delay station_delay_table[max_stations];
 };
 
+// The share of one parameter period given to one worker thread. The driver
+// fills it before the thread starts; the worker reads it and, as its only
+// result besides its own buffers, sets segment_count.
+struct correlation_job {
+  int32_t epoch;          // the UTC second being correlated
+  int32_t process_index;  // 0-based index into the process table
+  int32_t stream_index;   // 0-based index into the stream table
+  int32_t period_index;   // 0-based parameter period within the second
+  int32_t thread_index;   // 0-based index of this worker
+  int32_t thread_count;   // workers started for this period
+  const correlation_context* context;
+  int64_t segment_count;  // set by the worker: segments it handled
+};
+
+// Thread entry: correlates the segments of job->period_index whose index is
+// congruent to thread_index modulo thread_count and leaves, for every pair of
+// stations with a window and an open output file, the mean cross-power per
+// segment normalised by 0.625 N^2 in baseline_spectrum[thread_index]. A worker
+// that handled no segment leaves its cleared accumulators undivided.
+// Argument: a correlation_job*. Returns nullptr.
+void* correlation_worker(void* job);
+
 // Correlates UTC second epoch of process process_index with thread_count
 // workers (1..8) and appends one record per station pair, stream and
 // parameter period to the open output files. Returns 1, or -1 with the
-// message in the buffer.
+// message in the buffer (source not found, stream not correlatable, a worker
+// that cannot be started, a failed write).
 int32_t correlate_second(correlation_context& context, int32_t process_index, int32_t epoch,
                          int32_t thread_count, message_buffer& message);
+
+// --- Building blocks of the worker, exposed for testing ---------------------
+
+// Start times of one worker's segments, in seconds from the start of the
+// second: t = period / pp + thread_index D, then t += thread_count D (repeated
+// addition) while t < (period + 1) / pp; D = fft_points / sample_rate.
+struct segment_clock {
+  long double t;
+  long double step;
+  long double end;
+  bool running() const { return t < end; }
+  void advance() { t += step; }
+};
+segment_clock first_segment(int32_t period_index, int32_t pp_per_second, long double duration,
+                            int32_t thread_index, int32_t thread_count);
+
+// Taylor series a0 + dt (a1 + dt/2 (a2 + dt/3 (a3 + dt/4 a4))) of a delay or
+// clock polynomial whose coefficients are the value and its derivatives.
+long double taylor_series(long double dt, const double (&a)[5]);
+
+// A turn fraction times 2^64, truncated toward zero, as the two's-complement
+// pattern of the phase step (any finite value; wraps modulo one turn).
+uint64_t phase_step_from_turns(long double turns);
+
+// (y - floor(y)) 2^64 as a fixed-point phase; a product that rounds to
+// exactly 2^64 is one full turn, that is 0. Non-finite y gives 0.
+uint64_t fringe_phase_from_turns(long double y);
+
+// Where one station reads one segment and how its spectrum is rotated.
+struct segment_geometry {
+  bool valid;             // false when the position is not a finite 64-bit word index
+  int64_t first_word;     // file index of the segment's first raw word
+  uint64_t phase_step;    // fractional-delay phase advance per bin
+  uint64_t fringe_phase;  // fringe phase of the segment start
+};
+
+// Constants of a job that locate_segment needs.
+struct segment_layout {
+  uint32_t words_per_second;  // W
+  uint32_t samples_per_word;  // S
+  int32_t fft_points;         // N
+  double frequency;           // sky frequency, Hz
+};
+
+// Delay tracking of one station for the segment starting t seconds into
+// UTC second epoch of a process that started at process_epoch. The elapsed
+// times from the delay and clock epochs are signed, so a clock epoch after
+// the second evaluates its polynomial backwards.
+segment_geometry locate_segment(long double t, int32_t epoch, int32_t process_epoch,
+                                const station_delay& delay, const station_clock& clock,
+                                const segment_layout& layout);
 
 }  // namespace korva

@@ -1,0 +1,181 @@
+// The correlation worker: one parameter period's share of FFT segments of one
+// stream, from raw words to normalised cross-power spectra of every pair.
+#include <cmath>
+#include <cstring>
+
+#include "correlation.h"
+#include "sample_decoders.h"
+#include "spectrum_kernels.h"
+
+namespace korva {
+
+static_assert(sizeof(long double) > sizeof(double), "extended precision (x87 80-bit) is required");
+
+namespace {
+
+constexpr long double two_pow_63 = 9223372036854775808.0L;
+constexpr long double two_pow_64 = 18446744073709551616.0L;
+
+// Positions beyond this magnitude cannot be a word of any raw file; they only
+// arise from absurd delay or clock coefficients.
+constexpr long double max_word_position = 4611686018427387904.0L;  // 2^62
+
+}  // namespace
+
+segment_clock first_segment(int32_t period_index, int32_t pp_per_second, long double duration,
+                            int32_t thread_index, int32_t thread_count) {
+  segment_clock clock;
+  clock.t = static_cast<long double>(period_index) / pp_per_second + thread_index * duration;
+  clock.step = thread_count * duration;
+  clock.end = static_cast<long double>(period_index + 1) / pp_per_second;
+  return clock;
+}
+
+long double taylor_series(long double dt, const double (&a)[5]) {
+  const long double third = 1.0 / 3.0;  // the double nearest 1/3, widened
+  long double inner = a[3] + 0.25L * dt * a[4];
+  inner = a[2] + third * dt * inner;
+  inner = a[1] + 0.5L * dt * inner;
+  return a[0] + dt * inner;
+}
+
+uint64_t phase_step_from_turns(long double turns) {
+  if (!std::isfinite(turns)) return 0;
+  // Whole turns are dropped first (exact), so every conversion below is in range.
+  long double fixed = std::fmod(std::trunc(turns * two_pow_64), two_pow_64);
+  if (fixed >= 0) return static_cast<uint64_t>(fixed);
+  return -static_cast<uint64_t>(-fixed);
+}
+
+uint64_t fringe_phase_from_turns(long double y) {
+  if (!std::isfinite(y)) return 0;
+  long double fixed = (y - std::floor(y)) * two_pow_64;
+  if (fixed >= two_pow_64) return 0;  // one whole turn
+  return static_cast<uint64_t>(fixed);
+}
+
+segment_geometry locate_segment(long double t, int32_t epoch, int32_t process_epoch,
+                                const station_delay& delay, const station_clock& clock,
+                                const segment_layout& layout) {
+  segment_geometry geometry{};
+  const double t_d = static_cast<double>(t);
+  const long double dt_geo = static_cast<long double>(int64_t{epoch} - delay.epoch) + t_d;
+  const long double dt_clk = static_cast<long double>(int64_t{epoch} - clock.epoch) + t_d;
+  const long double tau = taylor_series(dt_geo, delay.delay) + taylor_series(dt_clk, clock.clock);
+
+  const long double x = (t + tau) * static_cast<long double>(layout.words_per_second);
+  if (!(std::fabs(x) < max_word_position)) return geometry;  // also catches NaN
+  const long double rounded = std::rint(x);                  // ties to even
+  const int64_t r = static_cast<int64_t>(rounded);
+  const uint64_t second_offset = static_cast<uint64_t>(layout.words_per_second) *
+                                 static_cast<uint32_t>(epoch - process_epoch);
+  geometry.first_word = static_cast<int64_t>(second_offset + static_cast<uint64_t>(r));
+
+  const long double residual = x - rounded;  // words, within [-0.5, 0.5]
+  geometry.phase_step =
+      phase_step_from_turns(residual * layout.samples_per_word / layout.fft_points);
+  geometry.fringe_phase = fringe_phase_from_turns(tau * static_cast<long double>(layout.frequency));
+  geometry.valid = true;
+  return geometry;
+}
+
+namespace {
+
+// Whether the segment's words first .. first + count - 1 lie inside the window.
+bool inside_window(const raw_window& window, int64_t first, int64_t count) {
+  return first >= window.first_word && first + count <= window.first_word + window.word_count;
+}
+
+bool pair_has_file(const cor_file_table& files, int a, int b, int stream) {
+  return files.file[a][b][stream] != nullptr;
+}
+
+}  // namespace
+
+void* correlation_worker(void* argument) {
+  correlation_job& job = *static_cast<correlation_job*>(argument);
+  const correlation_context& context = *job.context;
+  const schedule_tables& schedule = *context.schedule;
+  const terminal_info& terminal = schedule.terminal;
+  const stream_info& stream = schedule.streams[job.stream_index];
+  const process_info& process = schedule.processes[job.process_index];
+  const raw_window* windows = context.windows;
+  working_memory& memory = *context.memory;
+  const int k = job.thread_index;
+  const int32_t n = stream.fft_points;
+  const int32_t bins = n / 2;
+
+  const uint32_t bit_product = static_cast<uint32_t>(terminal.bits) * static_cast<uint32_t>(terminal.channels);
+  segment_layout layout;
+  layout.words_per_second = (static_cast<uint32_t>(terminal.sample_rate) * bit_product) >> 5;
+  layout.samples_per_word = 32u / bit_product;
+  layout.fft_points = n;
+  layout.frequency = stream.frequency;
+  const int64_t words_per_segment = (static_cast<uint32_t>(n) * bit_product) >> 5;
+  const long double duration = static_cast<long double>(n) / terminal.sample_rate;
+  const sample_decoder decode = select_sample_decoder(terminal.bits, terminal.channels);
+  const int32_t channel = stream.channel - 1;
+
+  dither_generator dither(0);
+  int64_t pair_weight[max_stations][max_stations] = {};
+
+  bool active[max_stations];
+  for (int s = 0; s < max_stations; ++s) active[s] = windows[s].base != nullptr;
+  // Only pairs with an output file are accumulated: the others are never
+  // written, and their buffers are not cleared.
+  bool accumulated[max_stations][max_stations] = {};
+  for (int i = 0; i < max_stations; ++i) {
+    for (int j = i; j < max_stations; ++j) {
+      if (!active[i] || !active[j] || !pair_has_file(*context.files, i, j, job.stream_index)) continue;
+      accumulated[i][j] = true;
+      std::memset(memory.baseline_spectrum[k][i][j], 0, static_cast<std::size_t>(n) * sizeof(float));
+    }
+  }
+
+  const fftwf_plan plan = context.plans->plan[k][job.stream_index];
+  const long double segment_weight = 0.625L * n * n;
+  int64_t segments = 0;
+  for (segment_clock clock = first_segment(job.period_index, stream.pp_per_second, duration,
+                                           k, job.thread_count);
+       clock.running(); clock.advance()) {
+    const uint64_t segment_dither = dither.next();  // one value for all stations
+    ++segments;
+    for (int s = 0; s < max_stations; ++s) {
+      if (!active[s]) continue;
+      float* spectrum = memory.station_spectrum[k][s];
+      const segment_geometry where = locate_segment(clock.t, job.epoch, process.epoch,
+                                                    context.station_delay_table[s],
+                                                    schedule.clocks[s], layout);
+      if (!where.valid || !inside_window(windows[s], where.first_word, words_per_segment)) {
+        std::memset(spectrum, 0, static_cast<std::size_t>(n) * sizeof(float));
+        continue;
+      }
+      decode(windows[s].base + (where.first_word - windows[s].first_word), memory.sample_buffer[k], n,
+             channel);
+      fftwf_execute(plan);
+      rotate_spectrum(memory.fft_buffer[k], spectrum, where.fringe_phase + segment_dither,
+                      where.phase_step + segment_dither, bins);
+    }
+    for (int i = 0; i < max_stations; ++i) {
+      for (int j = i; j < max_stations; ++j) {
+        if (!accumulated[i][j]) continue;
+        cross_multiply_accumulate(memory.station_spectrum[k][i], memory.station_spectrum[k][j],
+                                  memory.baseline_spectrum[k][i][j], bins);
+        pair_weight[i][j] = static_cast<int64_t>(pair_weight[i][j] + segment_weight);
+      }
+    }
+  }
+
+  for (int i = 0; i < max_stations; ++i) {
+    for (int j = i; j < max_stations; ++j) {
+      if (!accumulated[i][j] || pair_weight[i][j] == 0 || bins <= 0) continue;
+      const long double weight = static_cast<long double>(pair_weight[i][j]);
+      float* acc = memory.baseline_spectrum[k][i][j];
+      for (int32_t m = 0; m < n; ++m) acc[m] = static_cast<float>(acc[m] / weight);
+    }
+  }
+  job.segment_count = segments;
+  return nullptr;
+}
+
+}  // namespace korva
