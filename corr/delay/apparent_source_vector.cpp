@@ -15,7 +15,7 @@ vector3 apparent_source_vector(int32_t t, double ra, double dec) {
   const double mean_anomaly = static_cast<double>(357.529 + 35999.05 * tc);
   const double anomaly_radians = static_cast<double>(mean_anomaly * degrees_to_radians);
   const double true_longitude = static_cast<double>(mean_longitude + (1.915 - 0.005 * tc) * std::sin(anomaly_radians) +
-                                                    0.020L * std::sin(static_cast<double>(2.0L * anomaly_radians)));
+                                                    0.020 * std::sin(static_cast<double>(2.0L * anomaly_radians)));
   const double obliquity_degrees = static_cast<double>(23.439291 - 0.013004 * tc);
   const double perigee_degrees = static_cast<double>(282.937 + 1.72 * tc);
   const double lambda = static_cast<double>(true_longitude * degrees_to_radians);
