@@ -35,6 +35,9 @@ class Fringe:
     fringe_rate_hz: float      # slope of the record phases
     delay_rate: float          # fringe rate / sky frequency, s/s
     snr: float                 # amplitude over the rms noise of the lag function
+    model_fringe_rate_hz: float  # mean baseline fringe rate of the delay models
+    segment_loss: float        # amplitude kept with one fringe phase per FFT segment
+    segment_phase_deg: float   # phase that per-segment rotation adds: -180 f_r N / fs
     noise_sigma: float         # that rms, per real component
     record_times: np.ndarray   # record mid times, s from the first record's second
     record_phases_deg: np.ndarray
@@ -139,6 +142,9 @@ def fit_fringe(cross, auto_first, auto_second):
     snr = amplitude / sigma if sigma > 0 else float("inf")
 
     fringe_rate = slope / (2 * np.pi)
+    model_rates = model_fringe_rate(cross)[:records]
+    segment_loss = float(np.mean([fringe_rate_loss(r, n, cross.sample_rate) for r in model_rates]))
+    model_rate = float(np.mean(model_rates))
     return Fringe(
         first=cross.first.name, second=cross.second.name, stream=cross.stream,
         epoch_text=cross.epoch_text, sky_frequency=cross.frequency,
@@ -148,7 +154,8 @@ def fit_fringe(cross, auto_first, auto_second):
         phase_deg=float(np.degrees(np.angle(mean_vis))), phase_scatter_deg=scatter,
         fringe_rate_hz=float(fringe_rate),
         delay_rate=float(fringe_rate / cross.frequency) if cross.frequency else 0.0,
-        snr=float(snr), noise_sigma=sigma, record_times=times,
+        snr=float(snr), model_fringe_rate_hz=model_rate, segment_loss=segment_loss,
+        segment_phase_deg=-180.0 * model_rate * n / cross.sample_rate, noise_sigma=sigma, record_times=times,
         record_phases_deg=np.degrees(np.angle(vis)),
         record_amplitudes=np.abs(vis),
         frequencies=cross.frequency + used * cross.sample_rate / n,
@@ -171,7 +178,8 @@ def fringes_of_scan(pairs):
 
 def fringe_rate_loss(fringe_rate_hz, fft_points, sample_rate):
     """Amplitude kept when one fringe phase is applied per FFT segment:
-    |sinc(f_r N / fs)|."""
+    |sinc(f_r N / fs)|. The phase, taken at the segment's start, also lags
+    the segment's mean by 180 f_r N / fs degrees."""
     return float(abs(np.sinc(fringe_rate_hz * fft_points / sample_rate)))
 
 

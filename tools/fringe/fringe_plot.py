@@ -15,14 +15,15 @@ def plot_fringes(fringes, path, title=""):
     figure, axes = plt.subplots(rows, 4, figsize=(17, 3.6 * rows + 0.6), squeeze=False)
     for row, f in zip(axes, fringes):
         pair = f"{f.first}-{f.second}"
-        mhz = f.frequencies / 1e6
+        mhz = (f.frequencies - f.sky_frequency) / 1e6
+        band_label = f"frequency above {f.sky_frequency / 1e6:.3f} MHz (MHz)"
         amplitude, phase, lag_axis, time_axis = row
 
         amplitude.plot(mhz, np.abs(f.spectrum), lw=0.8, color="tab:blue")
         amplitude.axhline(f.amplitude, color="tab:red", lw=0.8, ls="--",
                           label=f"band mean {f.amplitude:.4f}")
         amplitude.set_ylim(0, max(1.5 * float(np.max(np.abs(f.spectrum))), 1e-3))
-        amplitude.set_xlabel("sky frequency (MHz)")
+        amplitude.set_xlabel(band_label)
         amplitude.set_ylabel("normalised amplitude")
         amplitude.set_title(f"{pair}: amplitude")
         amplitude.legend(loc="lower right", fontsize=8)
@@ -32,7 +33,7 @@ def plot_fringes(fringes, path, title=""):
         phase.plot(mhz, np.degrees(np.angle(derotated)), ".", ms=2, color="tab:green")
         phase.set_ylim(-180, 180)
         phase.set_yticks([-180, -90, 0, 90, 180])
-        phase.set_xlabel("sky frequency (MHz)")
+        phase.set_xlabel(band_label)
         phase.set_ylabel("phase (deg)")
         phase.set_title(f"phase, delay {f.delay_samples:+.3f} samples removed")
 
