@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "correlation.h"
+#include "cor_file.h"
 #include "info_lines.h"
 #include "raw_file.h"
 #include "spectrum_kernels.h"
@@ -67,16 +69,23 @@ void destroy_plans(const schedule_tables& tables, int32_t threads, fft_plan_tabl
 }
 
 // Every second t of the process, epoch <= t < epoch + length in unsigned
-// 32-bit arithmetic: map the raw windows of t, then release them.
-int32_t run_seconds(const process_info& process, const schedule_tables& tables, message_buffer& message) {
+// 32-bit arithmetic: map the raw windows of t, correlate them, release them.
+// Raw-file failures are printed on out, correlation failures on err.
+int run_seconds(const process_info& process, const schedule_tables& tables, int32_t index,
+                int32_t threads, std::FILE* out, std::FILE* err) {
+  message_buffer message;
   const uint32_t first = static_cast<uint32_t>(process.epoch);
   const uint32_t end = first + static_cast<uint32_t>(process.length);
   for (uint32_t t = first; t < end; ++t) {
     const int32_t second = static_cast<int32_t>(t);
-    if (korva_mmap_raw_file(process, tables, run_descriptors, run_windows, second, message) < 0) return -1;
-    if (korva_umap_raw_file(process, tables, run_descriptors, run_windows, second, message) < 0) return -1;
+    if (korva_mmap_raw_file(process, tables, run_descriptors, run_windows, second, message) < 0)
+      return report_failure(out, message);
+    if (correlate_second(run_context, index, second, threads, message) < 0)
+      return report_failure(err, message);
+    if (korva_umap_raw_file(process, tables, run_descriptors, run_windows, second, message) < 0)
+      return report_failure(out, message);
   }
-  return 1;
+  return exit_success;
 }
 
 // One process from its Started to its Finished line.
@@ -89,7 +98,13 @@ int run_process(const run_settings& settings, const schedule_tables& tables, wor
     return report_failure(err, message);
   if (korva_open_raw_file(process, tables, settings.raw_dir, run_descriptors, message) < 0)
     return report_failure(out, message);
-  if (run_seconds(process, tables, message) < 0) return report_failure(out, message);
+  if (korva_open_cor_file(process, tables, settings.cor_dir, run_cor_files, message) < 0)
+    return report_failure(out, message);
+  if (run_seconds(process, tables, index, settings.thread_count, out, err) != exit_success)
+    return exit_failure;
+  // Closing flushes the last records: a failure there is a write error.
+  if (korva_close_cor_file(process, tables, settings.cor_dir, run_cor_files, message) < 0)
+    return report_failure(err, message);
   if (korva_close_raw_file(process, tables, settings.raw_dir, run_descriptors, message) < 0)
     return report_failure(out, message);
   destroy_plans(tables, settings.thread_count, run_plans);
