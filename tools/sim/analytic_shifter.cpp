@@ -2,20 +2,27 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <new>
 
 namespace korva::sim {
+namespace {
+// The FFTW planner is not thread-safe; executing plans is.
+std::mutex planner_mutex;
+}  // namespace
 
 analytic_shifter::analytic_shifter(int fft_size, int margin) : size_(fft_size), margin_(margin) {
   real_in_ = fftwf_alloc_real(static_cast<size_t>(size_));
   spectrum_ = fftwf_alloc_complex(static_cast<size_t>(size_ / 2 + 1));
   analytic_ = fftwf_alloc_complex(static_cast<size_t>(size_));
   if (real_in_ == nullptr || spectrum_ == nullptr || analytic_ == nullptr) throw std::bad_alloc();
+  const std::lock_guard<std::mutex> lock(planner_mutex);
   forward_ = fftwf_plan_dft_r2c_1d(size_, real_in_, spectrum_, FFTW_ESTIMATE);
   backward_ = fftwf_plan_dft_1d(size_, analytic_, analytic_, FFTW_BACKWARD, FFTW_ESTIMATE);
 }
 
 analytic_shifter::~analytic_shifter() {
+  const std::lock_guard<std::mutex> lock(planner_mutex);
   fftwf_destroy_plan(backward_);
   fftwf_destroy_plan(forward_);
   fftwf_free(analytic_);

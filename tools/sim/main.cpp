@@ -18,7 +18,8 @@ namespace {
 
 constexpr const char* usage_text =
     "Usage: korva_sim --schedule=<file> [--process=<n>] [--raw-dir=<directory>]\n"
-    "                 [--seed=<n>] [--correlation=<0..1>] [--clock-ignore] [--quiet]\n"
+    "                 [--seed=<n>] [--correlation=<0..1>] [--clock-ignore]\n"
+    "                 [--threads=<1..16>] [--quiet]\n"
     "Writes the raw file of every station of process n (1-based, default 1) of the\n"
     "schedule: one common Gaussian sky signal as each station receives it (geometric\n"
     "delay and clock polynomial), plus the station's own noise, quantised to the\n"
@@ -29,6 +30,7 @@ constexpr const char* usage_text =
     "  --seed          seed of every noise sequence (default 1)\n"
     "  --correlation   correlation coefficient of the stations' signals, 0..1 (default 0.5)\n"
     "  --clock-ignore  leave the schedule's clock polynomials out of the data\n"
+    "  --threads       stations simulated at the same time (default 2)\n"
     "  --quiet         print nothing on success\n"
     "  --help          this text\n";
 
@@ -64,7 +66,7 @@ int main(int argc, char** argv) {
   setenv("TZ", "GMT", 1);
   tzset();
 
-  enum { opt_schedule = 1, opt_process, opt_raw_dir, opt_seed, opt_correlation, opt_clock_ignore, opt_quiet, opt_help };
+  enum { opt_schedule = 1, opt_process, opt_raw_dir, opt_seed, opt_correlation, opt_clock_ignore, opt_threads, opt_quiet, opt_help };
   static const option long_options[] = {
       {"schedule", required_argument, nullptr, opt_schedule},
       {"process", required_argument, nullptr, opt_process},
@@ -72,6 +74,7 @@ int main(int argc, char** argv) {
       {"seed", required_argument, nullptr, opt_seed},
       {"correlation", required_argument, nullptr, opt_correlation},
       {"clock-ignore", no_argument, nullptr, opt_clock_ignore},
+      {"threads", required_argument, nullptr, opt_threads},
       {"quiet", no_argument, nullptr, opt_quiet},
       {"help", no_argument, nullptr, opt_help},
       {nullptr, 0, nullptr, 0}};
@@ -105,6 +108,12 @@ int main(int argc, char** argv) {
         }
         break;
       case opt_clock_ignore: options.with_clock = false; break;
+      case opt_threads:
+        if (!parse_integer(optarg, 1, 16, integer)) {
+          return fail(std::string("korva_sim: --threads needs a number from 1 to 16, not [") + optarg + "]");
+        }
+        options.threads = static_cast<int>(integer);
+        break;
       case opt_quiet: quiet = true; break;
       case opt_help: std::fputs(usage_text, stdout); return 0;
       default:

@@ -1,5 +1,6 @@
 #include "raw_simulator.h"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cmath>
@@ -7,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <thread>
 
 #include "delay_track.h"
 #include "gaussian_noise.h"
@@ -184,20 +186,38 @@ bool simulate_process(const schedule_tables& tables, const simulation_options& o
   const int source = resolve_source(tables, process, error);
   if (source < 0) return false;
 
-  bool any_station = false;
+  std::vector<int> stations;
   for (int station = 0; station < station_count(tables); ++station) {
-    if (!station_takes_part(tables, process, station)) continue;
-    any_station = true;
-    simulated_file file;
-    if (!write_station(tables, process, station, tables.sources[source], channel_frequency, options,
-                       file, error)) {
-      return false;
-    }
-    written.push_back(file);
+    if (station_takes_part(tables, process, station)) stations.push_back(station);
   }
-  if (!any_station) {
+  if (stations.empty()) {
     error = "korva_sim: no station of the schedule takes part in the process";
     return false;
+  }
+
+  // Each station is independent; workers take stations in turn.
+  std::vector<simulated_file> files(stations.size());
+  std::vector<std::string> errors(stations.size());
+  std::vector<char> done(stations.size(), 0);
+  auto work = [&](size_t first, size_t stride) {
+    for (size_t i = first; i < stations.size(); i += stride) {
+      done[i] = write_station(tables, process, stations[i], tables.sources[source],
+                              channel_frequency, options, files[i], errors[i]);
+    }
+  };
+  const size_t threads = std::clamp<size_t>(static_cast<size_t>(std::max(options.threads, 1)), 1,
+                                            stations.size());
+  std::vector<std::thread> workers;
+  for (size_t k = 1; k < threads; ++k) workers.emplace_back(work, k, threads);
+  work(0, threads);
+  for (std::thread& w : workers) w.join();
+
+  for (size_t i = 0; i < stations.size(); ++i) {
+    if (!done[i]) {
+      error = errors[i];
+      return false;
+    }
+    written.push_back(files[i]);
   }
   return true;
 }

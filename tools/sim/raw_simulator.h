@@ -18,6 +18,7 @@ struct simulation_options {
   uint64_t seed = 1;
   double correlation = 0.5;  // correlation coefficient of the common signal, 0..1
   bool with_clock = true;    // false: the schedule's clocks stay out of the data
+  int threads = 2;           // stations simulated at the same time; output does not depend on it
 };
 
 struct simulated_file {
