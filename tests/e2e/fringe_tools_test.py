@@ -54,14 +54,14 @@ class Scan:
 
     def __init__(self, directory, amplitude, delay_samples, phase_deg, fringe_rate_hz,
                  noise=0.0, seconds=4, per_second=4, fft_points=256, sample_rate=1000000,
-                 frequency=2.0e9, seed=3):
+                 frequency=2.0e9, seed=3, stream="CH1"):
         rng = np.random.default_rng(seed)
         bins = fft_points // 2
         k = np.arange(bins)
         a, b = ("ALPHA", (1.0, 2.0, 3.0)), ("BRAVO", (4.0, 5.0, 6.0))
         self.paths = {}
         for pair in ((a, a), (a, b), (b, b)):
-            name = f"{pair[0][0]}_{pair[1][0]}_{EPOCH_TEXT}_CH1.cor"
+            name = f"{pair[0][0]}_{pair[1][0]}_{EPOCH_TEXT}_{stream}.cor"
             path = os.path.join(directory, name)
             with open(path, "wb") as out:
                 out.write(file_header(pair[0], pair[1], sample_rate, frequency, fft_points,
@@ -205,6 +205,23 @@ class CommandLineTest(unittest.TestCase):
             self.assertAlmostEqual(float(fields["delay_samples"]), 1.0, delta=0.05)
             with open(png, "rb") as image:
                 self.assertEqual(image.read(8), b"\x89PNG\r\n\x1a\n")
+
+    def test_one_plot_per_scan_when_there_are_several(self):
+        with tempfile.TemporaryDirectory() as directory:
+            Scan(directory, 0.3, 0.0, 0.0, 0.0, seconds=1, per_second=2, stream="CH1")
+            Scan(directory, 0.2, 3.0, 0.0, 0.0, seconds=1, per_second=2, stream="CH2")
+            result = self.run_fringe("--cor-dir", directory, "--format", "kv",
+                                     "--plot", os.path.join(directory, "f.png"))
+            self.assertEqual(result.returncode, 0, result.stderr)
+            reports = [dict(item.split("=", 1) for item in line.split())
+                       for line in result.stdout.splitlines()]
+            self.assertEqual([r["stream"] for r in reports], ["CH1", "CH2"])
+            self.assertAlmostEqual(float(reports[1]["delay_samples"]), 3.0, delta=0.05)
+            for stream in ("CH1", "CH2"):
+                self.assertTrue(os.path.exists(
+                    os.path.join(directory, f"f_{EPOCH_TEXT}_{stream}.png")))
+            result = self.run_fringe("--cor-dir", directory, "--stream", "CH2", "--format", "kv")
+            self.assertEqual(len(result.stdout.splitlines()), 1)
 
     def test_missing_directory_and_missing_autos_fail_with_one_line(self):
         result = self.run_fringe("--cor-dir", "/nonexistent/korva")
