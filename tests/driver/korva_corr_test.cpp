@@ -129,17 +129,24 @@ TEST_F(KorvaCorr, MissingRawFileFailsOnStandardOutput) {
   EXPECT_EQ(lines[6], "korva_open_raw_file : Can't open the raw-file[raw/BRAVO_2020001000000.raw]");
 }
 
-TEST_F(KorvaCorr, WholeRunMapsEverySecond) {
+TEST_F(KorvaCorr, WholeRunCorrelatesEverySecondIntoTheOutputFiles) {
   write_schedule(head + "$Process 2020/001 00:00:00 2 SRC AB\n$Process 2020/001 00:00:10 0 SRC A\n" +
                  "$Process 2020/001 00:01:00 1 SRC B\n");
   write_raw("raw/ALPHA_2020001000000.raw", 2 * bytes_per_second);
   write_raw("raw/BRAVO_2020001000000.raw", 2 * bytes_per_second);
   write_raw("raw/ALPHA_2020001000010.raw", 0);  // a process of length 0 still opens its files
   write_raw("raw/BRAVO_2020001000100.raw", bytes_per_second);
-  const program_result r = run({"--schedule=test.sch", "--raw-dir=raw", "--multi=3"});
+  std::filesystem::create_directories(folder.path() / "cor");
+  const program_result r = run({"--schedule=test.sch", "--raw-dir=raw", "--cor-dir=cor", "--multi=3"});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.err, "");
-  const std::vector<std::string> lines = lines_of(r.out);
+  // Each correlated second leaves one line of progress texts ended by "\r".
+  std::vector<std::string> lines, progress;
+  for (const std::string& line : lines_of(r.out))
+    (line.find('\r') == std::string::npos ? lines : progress).push_back(line);
+  EXPECT_EQ(progress.size(), 3u) << r.out;
+  for (const std::string& line : progress)
+    EXPECT_EQ(line.rfind(info + "Process=000", 0), 0u) << line;
   ASSERT_EQ(lines.size(), 12u) << r.out;
   EXPECT_EQ(lines[4], info + "Multi-Thread       = 03");
   std::smatch m;
@@ -150,6 +157,13 @@ TEST_F(KorvaCorr, WholeRunMapsEverySecond) {
     EXPECT_EQ(std::stoi(m[1]), p + 1);
   }
   EXPECT_EQ(lines[11], info + "Correlation Finished");
+  // 10 records per second of 128 + 512 x 8 bytes after the 256-byte header.
+  const auto size = [&](const std::string& name) { return std::filesystem::file_size(folder.path() / "cor" / name); };
+  for (const char* pair : {"ALPHA_ALPHA", "ALPHA_BRAVO", "BRAVO_BRAVO"})
+    EXPECT_EQ(size(std::string(pair) + "_2020001000000_CH1.cor"), 256u + 20u * 4224u) << pair;
+  EXPECT_EQ(size("ALPHA_ALPHA_2020001000010_CH1.cor"), 256u);
+  EXPECT_EQ(size("BRAVO_BRAVO_2020001000100_CH1.cor"), 256u + 10u * 4224u);
+  EXPECT_FALSE(std::filesystem::exists(folder.path() / "cor" / "ALPHA_BRAVO_2020001000100_CH1.cor"));
 }
 
 TEST_F(KorvaCorr, RawFileTooShortFailsTheMapOnStandardOutput) {
