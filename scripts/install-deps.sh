@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   liberfa-dev
   python3 python3-numpy python3-matplotlib
+  time
 )
 
 missing=()

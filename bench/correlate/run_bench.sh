@@ -5,10 +5,10 @@
 #
 #   bench/correlate/run_bench.sh [build-dir]
 #
-# Needs fillgen, correlate_fft_floor and the correlating program built in
-# build-dir (default: build). Environment: BENCH_PROGRAM korva_corr (default)
-# or correlate_run (the engine's steps alone, bench/correlate), BENCH_THREADS
-# (default "1 2"), BENCH_SECONDS (default 10), BENCH_TMP (default /tmp).
+# Needs korva_corr, fillgen and correlate_fft_floor built in build-dir
+# (default: build; a Release build gives the figures that count).
+# Environment: BENCH_THREADS (default "1 2"), BENCH_SECONDS (default 10),
+# BENCH_TMP (default /tmp).
 #
 # Examples, all 64 Msps, 2 bits, 1 channel, FFT 1024, 10 periods per second:
 #   2st-1str  2 stations, 1 stream
@@ -21,11 +21,7 @@ root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="$(cd "${1:-$root/build}" && pwd)"
 threads_list="${BENCH_THREADS:-1 2}"
 seconds="${BENCH_SECONDS:-10}"
-case "${BENCH_PROGRAM:-korva_corr}" in
-  korva_corr) corr="$build/corr/driver/korva_corr" ;;
-  correlate_run) corr="$build/bench/correlate/correlate_run" ;;
-  *) echo "run_bench: BENCH_PROGRAM must be korva_corr or correlate_run" >&2; exit 1 ;;
-esac
+corr="$build/corr/driver/korva_corr"
 fillgen="$build/fillgen/fillgen"
 floor="$build/bench/correlate/correlate_fft_floor"
 for program in "$corr" "$fillgen" "$floor"; do
@@ -33,11 +29,7 @@ for program in "$corr" "$fillgen" "$floor"; do
 done
 
 correlator_command() {  # <schedule> <cor dir> <threads>: sets the array command
-  if [ "${BENCH_PROGRAM:-korva_corr}" = korva_corr ]; then
-    command=("$corr" --schedule="$1" --raw-dir="$work" --cor-dir="$2" --multi="$3")
-  else
-    command=("$corr" "$1" "$work" "$2" "$3")
-  fi
+  command=("$corr" --schedule="$1" --raw-dir="$work" --cor-dir="$2" --multi="$3")
 }
 
 rate=64000000
@@ -89,7 +81,7 @@ for example in "2st-1str AB 2 1" "4st-2str ABCD 4 2"; do
     fi
     written=$(find "$out" -name '*.cor' -size "${expected_bytes}c" | wc -l)
     if [ "$written" -ne "$pairs" ]; then
-      echo "run_bench: korva_corr wrote $written of $pairs complete output files (is correlation wired into the run loop?)" >&2
+      echo "run_bench: korva_corr wrote $written of $pairs complete output files" >&2
       exit 1
     fi
     read -r wall user sys <"$work/time"
