@@ -39,19 +39,45 @@ long double taylor_series(long double dt, const double (&a)[5]) {
   return a[0] + dt * inner;
 }
 
+namespace {
+
+// A conversion that truncates makes the x87 unit switch its rounding mode
+// twice, which stalls it; these run once per station and segment, so they
+// stay in the default round-to-nearest mode and give the same results.
+long double floor_in_nearest_mode(long double x) {
+  const long double r = std::rint(x);
+  return r > x ? r - 1 : r;
+}
+
+long double trunc_in_nearest_mode(long double x) {
+  return x < 0 ? -floor_in_nearest_mode(-x) : floor_in_nearest_mode(x);
+}
+
+// An integral value in the signed 64-bit range, converted exactly.
+int64_t integral_to_int64(long double integral) { return std::llrint(integral); }
+
+// A non-negative integral value below 2^64.
+uint64_t integral_to_uint64(long double integral) {
+  if (integral < two_pow_63) return static_cast<uint64_t>(integral_to_int64(integral));
+  return static_cast<uint64_t>(integral_to_int64(integral - two_pow_63)) + (uint64_t{1} << 63);
+}
+
+}  // namespace
+
 uint64_t phase_step_from_turns(long double turns) {
   if (!std::isfinite(turns)) return 0;
-  // Whole turns are dropped first (exact), so every conversion below is in range.
-  long double fixed = std::fmod(std::trunc(turns * two_pow_64), two_pow_64);
-  if (fixed >= 0) return static_cast<uint64_t>(fixed);
-  return -static_cast<uint64_t>(-fixed);
+  long double fixed = trunc_in_nearest_mode(turns * two_pow_64);
+  // Whole turns are dropped (exactly), so the conversion below is in range.
+  if (!(std::fabs(fixed) < two_pow_63)) fixed = std::fmod(fixed, two_pow_64);
+  if (fixed >= 0) return integral_to_uint64(fixed);
+  return -integral_to_uint64(-fixed);
 }
 
 uint64_t fringe_phase_from_turns(long double y) {
   if (!std::isfinite(y)) return 0;
-  long double fixed = (y - std::floor(y)) * two_pow_64;
+  const long double fixed = floor_in_nearest_mode((y - floor_in_nearest_mode(y)) * two_pow_64);
   if (fixed >= two_pow_64) return 0;  // one whole turn
-  return static_cast<uint64_t>(fixed);
+  return integral_to_uint64(fixed);
 }
 
 segment_geometry locate_segment(long double t, int32_t epoch, int32_t process_epoch,
@@ -66,7 +92,7 @@ segment_geometry locate_segment(long double t, int32_t epoch, int32_t process_ep
   const long double x = (t + tau) * static_cast<long double>(layout.words_per_second);
   if (!(std::fabs(x) < max_word_position)) return geometry;  // also catches NaN
   const long double rounded = std::rint(x);                  // ties to even
-  const int64_t r = static_cast<int64_t>(rounded);
+  const int64_t r = integral_to_int64(rounded);
   const uint64_t second_offset = static_cast<uint64_t>(layout.words_per_second) *
                                  static_cast<uint32_t>(epoch - process_epoch);
   geometry.first_word = static_cast<int64_t>(second_offset + static_cast<uint64_t>(r));

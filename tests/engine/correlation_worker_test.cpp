@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <random>
 #include <vector>
 
 #include "correlation.h"
@@ -45,6 +46,24 @@ TEST(FixedPointPhase, StepsWrapAsTwosComplementWithoutOverflow) {
   EXPECT_EQ(fringe_phase_from_turns(-0x1p-70L), 0u);  // 1 - 2^-70 rounds to one whole turn
   EXPECT_EQ(fringe_phase_from_turns(1e30L), 0u);
   EXPECT_EQ(fringe_phase_from_turns(INFINITY), 0u);
+}
+
+// The conversions avoid the truncating casts for speed; on values where the
+// casts are defined they must give exactly what the casts give.
+TEST(FixedPointPhase, EqualsThePlainTruncatingConversions) {
+  std::mt19937_64 random(7);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  for (int i = 0; i < 200000; ++i) {
+    const long double residual = 0.5L * unit(random) * (i % 7 == 0 ? 1e-9L : 1.0L);
+    const long double turns = residual * 16 / 1024;
+    EXPECT_EQ(phase_step_from_turns(turns),
+              static_cast<uint64_t>(static_cast<int64_t>(std::trunc(turns * two_pow_64))))
+        << double(turns);
+    const long double y = 1e10L * unit(random) + unit(random);
+    const long double fixed = (y - std::floor(y)) * two_pow_64;
+    const uint64_t expected = fixed >= two_pow_64 ? 0 : static_cast<uint64_t>(fixed);
+    EXPECT_EQ(fringe_phase_from_turns(y), expected) << double(y);
+  }
 }
 
 TEST(TaylorSeries, MatchesTheDirectSumOfDerivativeTerms) {
