@@ -14,24 +14,6 @@ namespace korva {
 
 namespace {
 
-// A fixed-width text field as a NUL-terminated string.
-struct name_text {
-  explicit name_text(const char (&field)[16]) {
-    std::memcpy(text, field, 16);
-    text[16] = '\0';
-  }
-  char text[17];
-};
-
-// Index of the stream's source: the process's own, else the stream's; -1
-// with find_source's not-found message when neither is in the table.
-int32_t stream_source(const schedule_tables& schedule, const process_info& process,
-                      const stream_info& stream, message_buffer& message) {
-  int32_t index = find_source(schedule.sources, name_text(process.source).text, message);
-  if (index < 0) index = find_source(schedule.sources, name_text(stream.source).text, message);
-  return index;
-}
-
 // Refuses a stream the worker cannot correlate safely: no decoder for the
 // terminal mode, a channel outside it, an FFT size the decoders and kernels
 // cannot cut into whole words and bin pairs, or a missing plan.
@@ -39,7 +21,7 @@ bool stream_is_correlatable(const correlation_context& context, int32_t stream_i
                             int32_t thread_count, message_buffer& message) {
   const terminal_info& terminal = context.schedule->terminal;
   const stream_info& stream = context.schedule->streams[stream_index];
-  const name_text name(stream.name);
+  const field_text name(stream.name);
   const int64_t bit_rate = int64_t{terminal.sample_rate} * terminal.bits * terminal.channels;
   if (select_sample_decoder(terminal.bits, terminal.channels) == nullptr) {
     write_message(message, "correlate_second: No sample decoder for %d bit/%d ch [%s]", terminal.bits,
@@ -162,7 +144,7 @@ int32_t correlate_second(correlation_context& context, int32_t process_index, in
   const int streams = stream_count(schedule);
   for (int32_t s = 0; s < streams; ++s) {
     const stream_info& stream = schedule.streams[s];
-    const int32_t source = stream_source(schedule, process, stream, message);
+    const int32_t source = find_stream_source(schedule, process, stream, message);
     if (source < 0) return -1;
     for (int i = 0; i < max_stations; ++i) {
       if (context.windows[i].base == nullptr) continue;

@@ -48,31 +48,12 @@ void put_delay(unsigned char* block, int offset, const station_delay& delay) {
   for (int k = 0; k < 5; ++k) put(block, offset + 8 + 8 * k, delay.delay[k]);
 }
 
-// A fixed-width text field as a NUL-terminated string.
-template <std::size_t width>
-struct field_text {
-  explicit field_text(const char (&field)[width]) {
-    std::memcpy(text, field, width);
-    text[width] = '\0';
-  }
-  char text[width + 1];
-};
-
 // The 13-digit UTC text of an epoch used in file names.
 void format_file_epoch(int32_t epoch, char (&text)[32]) {
   std::time_t seconds = epoch;
   std::tm calendar{};
   gmtime_r(&seconds, &calendar);
   std::strftime(text, sizeof text, "%Y%j%H%M%S", &calendar);
-}
-
-// Index of the source for the header: the process's own, else the stream's.
-// Leaves find_source's message in the buffer.
-int32_t choose_source(const process_info& process, const stream_info& stream,
-                      const schedule_tables& tables, message_buffer& message) {
-  int32_t index = find_source(tables.sources, field_text(process.source).text, message);
-  if (index < 0) index = find_source(tables.sources, field_text(stream.source).text, message);
-  return index;
 }
 
 // Fills the 256-byte file header (reserved bytes stay as given: zero).
@@ -132,7 +113,7 @@ int32_t korva_open_cor_file(const process_info& process, const schedule_tables& 
         files.file[a][b][s] = file;
         std::memcpy(files.path[a][b][s], path.c_str(), path.size() + 1);
 
-        int32_t source = choose_source(process, stream, tables, message);
+        int32_t source = find_stream_source(tables, process, stream, message);
         if (source < 0) return -1;  // the file stays open and empty
 
         unsigned char header[cor_file_header_bytes] = {};
@@ -148,15 +129,14 @@ int32_t korva_open_cor_file(const process_info& process, const schedule_tables& 
   return 1;
 }
 
-int32_t korva_close_cor_file(const process_info& process, const schedule_tables& tables,
+int32_t korva_close_cor_file(const process_info& /*process*/, const schedule_tables& /*tables*/,
                              const char* /*cor_dir*/, cor_file_table& files, message_buffer& message) {
+  // Only korva_open_cor_file fills the table, so its non-null entries are
+  // exactly the files of the process.
   bool failed = false;
-  const int stations = station_count(tables);
-  const int streams = stream_count(tables);
-  for (int a = 0; a < stations; ++a) {
-    for (int b = a; b < stations; ++b) {
-      if (!station_takes_part(tables, process, a) || !station_takes_part(tables, process, b)) continue;
-      for (int s = 0; s < streams; ++s) {
+  for (int a = 0; a < max_stations; ++a) {
+    for (int b = a; b < max_stations; ++b) {
+      for (int s = 0; s < max_streams; ++s) {
         std::FILE*& file = files.file[a][b][s];
         if (file == nullptr) continue;
         // A write that failed earlier leaves the error flag; fclose alone may not tell.

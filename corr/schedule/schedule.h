@@ -9,7 +9,9 @@
 // read, by any number of threads.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "message_buffer.h"
 
@@ -92,6 +94,23 @@ int32_t append_stream(schedule_tables& tables, const char* line, message_buffer&
 // Index (0..999) of the first source whose name equals name in its first 16
 // characters, or -1. Writes the found or not-found message.
 int32_t find_source(const source_info* sources, const char* name, message_buffer& message);
+
+// Index of the source of a stream within a process: the process's own source,
+// else the stream's; -1 when neither is in the table. Leaves find_source's
+// message of the last lookup in the buffer.
+int32_t find_stream_source(const schedule_tables& tables, const process_info& process,
+                           const stream_info& stream, message_buffer& message);
+
+// A fixed-width text field (which may fill its width without a NUL) as a
+// NUL-terminated string.
+template <std::size_t width>
+struct field_text {
+  explicit field_text(const char (&field)[width]) {
+    std::memcpy(text, field, width);
+    text[width] = '\0';
+  }
+  char text[width + 1];
+};
 
 // Whether station i takes part in the process: its code occurs as a substring
 // of the process's 64-character station text.

@@ -18,6 +18,13 @@ int32_t find_source(const source_info* sources, const char* name, message_buffer
   return -1;
 }
 
+int32_t find_stream_source(const schedule_tables& tables, const process_info& process,
+                           const stream_info& stream, message_buffer& message) {
+  const int32_t index = find_source(tables.sources, field_text(process.source).text, message);
+  if (index >= 0) return index;
+  return find_source(tables.sources, field_text(stream.source).text, message);
+}
+
 bool station_takes_part(const schedule_tables& tables, const process_info& process, int station) {
   if (station < 0 || station >= max_stations) return false;
   const char* code = tables.codes[station].code;
