@@ -96,12 +96,14 @@ TEST(WorkingMemory, MoreThanEightThreadsFillEightRows) {
   EXPECT_EQ(buffers_of(*owned.memory).size(), 8u * 67);
 }
 
+#if !defined(__SANITIZE_ADDRESS__)
 // Address space in use by this process, bytes.
 std::size_t address_space_in_use() {
   std::size_t pages = 0;
   std::ifstream("/proc/self/statm") >> pages;
   return pages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
 }
+#endif
 
 TEST(WorkingMemory, ExhaustedMemoryFailsWithItsMessage) {
 #if defined(__SANITIZE_ADDRESS__)
