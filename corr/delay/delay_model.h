@@ -6,12 +6,12 @@
 
 #include <cstdint>
 
+#include "math_constants.h"
 #include "vector3.h"
 
 namespace korva {
 
 inline constexpr double speed_of_light = 299792458.0;         // m/s
-inline constexpr double pi = 3.141592653589793;
 inline constexpr double aberration_constant = 9.936508497454117e-05;  // rad (20.49552")
 
 // IAU 1976 precession from the mean equator and equinox of J2000.0 to those

@@ -14,9 +14,8 @@ earth_rotation earth_rotation_matrices(int32_t t, double mean_obliquity, double 
   const double g = static_cast<double>(std::fmod(static_cast<long double>(gmst_0h) / seconds_per_day, 1.0L));
   // Sidereal seconds per solar second.
   const double r = static_cast<double>(1.002737909350795 + 5.9006e-11 * tu - 5.9e-15 * tu * tu);
-  const long double two_pi = 2 * static_cast<long double>(pi);
   // Minus the apparent sidereal time: GMST plus the equation of the equinoxes.
-  const double a = static_cast<double>(-two_pi * (g + static_cast<long double>(r) * f) -
+  const double a = static_cast<double>(-static_cast<long double>(two_pi) * (g + static_cast<long double>(r) * f) -
                                        static_cast<long double>(longitude) * std::cos(mean_obliquity));
   const double omega = static_cast<double>(-2 * static_cast<long double>(r) * static_cast<long double>(pi) / seconds_per_day);
   earth_rotation rotation{};

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "math_constants.h"
 #include "nutation_tables.h"
 
 namespace korva {
@@ -10,7 +11,6 @@ namespace {
 
 constexpr double arcseconds_per_turn = 1296000.0;
 constexpr double arcseconds_per_radian = 206264.80624709636;
-constexpr double two_pi = 6.283185307179586;
 constexpr double mas_per_table_unit = 0.0001;  // tables are in 0.1 microarcsecond
 
 // Polynomial coefficients (constant, T, T^2, T^3, T^4) of the Delaunay

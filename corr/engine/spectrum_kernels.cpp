@@ -10,15 +10,16 @@
 
 #include <cmath>
 
+#include "math_constants.h"
+
 namespace korva {
 
 alignas(16) float sin_table[256];
 alignas(16) float cos_table[256];
 
 void build_phase_tables() {
-  const long double two_pi = 6.283185307179586;
   for (int k = 0; k < 256; ++k) {
-    const double x = static_cast<double>(two_pi * k * 0.00390625L);
+    const double x = static_cast<double>(static_cast<long double>(two_pi) * k * 0.00390625L);
     sin_table[k] = static_cast<float>(std::sin(x));
     cos_table[k] = static_cast<float>(std::cos(x));
   }

@@ -11,7 +11,7 @@
 
 #include "message_buffer.h"
 #include "schedule.h"
-#include "station_delay.h"
+#include "delay_record.h"
 
 namespace korva {
 

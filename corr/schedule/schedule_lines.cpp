@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "math_constants.h"
 #include "schedule.h"
 #include "schedule_words.h"
 
@@ -14,7 +15,6 @@ constexpr std::string_view source_keyword = "$Source";
 constexpr std::string_view process_keyword = "$Process";
 constexpr std::string_view stream_keyword = "$Stream";
 
-constexpr long double pi = 3.141592653589793;
 
 int source_count(const schedule_tables& tables) {
   int i = 0;
@@ -65,7 +65,7 @@ bool read_right_ascension(std::string_view word, double& ra) {
   int h = 0, m = 0;
   double s = 0;
   if (std::sscanf(text, "%2dh%2dm%lf", &h, &m, &s) != 3) return false;
-  ra = static_cast<double>(((h + m / 60.0L + s / 3600.0L) / 12.0L) * pi);
+  ra = static_cast<double>(((h + m / 60.0L + s / 3600.0L) / 12.0L) * static_cast<long double>(pi));
   return true;
 }
 
@@ -78,7 +78,7 @@ bool read_declination(std::string_view word, double& dec) {
   int d = 0, m = 0;
   double s = 0;
   if (std::sscanf(text, "%c%2dd%2d'%lf", &sign, &d, &m, &s) != 4) return false;
-  const long double value = ((d + m / 60.0L + s / 3600.0L) / 180.0L) * pi;
+  const long double value = ((d + m / 60.0L + s / 3600.0L) / 180.0L) * static_cast<long double>(pi);
   dec = static_cast<double>(sign == '+' ? value : -value);
   return true;
 }

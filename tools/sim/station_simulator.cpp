@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "math_constants.h"
+
 namespace korva::sim {
 
 station_simulator::station_simulator(delay_track& track, int32_t sample_rate,
@@ -54,7 +56,6 @@ void station_simulator::generate_signal_block(const channel_plan& plan, int64_t 
   const long double cycles = plan.sky_frequency * d.tau;
   const double phase_centre = static_cast<double>(cycles - std::floor(cycles));
   const double step = static_cast<double>(plan.sky_frequency * d.rate / ((1.0L + d.rate) * fs));
-  constexpr double two_pi = 6.283185307179586;
   const double phase0 = phase_centre - static_cast<double>(half) * step;
   const std::complex<double> advance = std::polar(1.0, -two_pi * step);
   std::complex<double> rotor;
