@@ -32,12 +32,18 @@ KORVA_SCALAR_BASELINE void store_floats(float* out, int32_t n, float value) {
   for (int32_t i = 0; i < n; ++i) out[i] = value;
 }
 
+// The tables every rotation of the benchmark reads.
+const korva::phase_tables& phase_lookup() {
+  static const korva::phase_tables tables;
+  return tables;
+}
+
 KORVA_SCALAR_BASELINE void scalar_rotate(const float* in, float* out, uint64_t phase, uint64_t step,
                                          int32_t n) {
   for (int32_t k = 0; k < n - n % 2; ++k) {
     const uint64_t p = phase + static_cast<uint64_t>(k - k % 2) * step;
-    const float si = korva::sin_table[p >> 56];
-    const float co = korva::cos_table[p >> 56];
+    const float si = phase_lookup().sin[p >> 56];
+    const float co = phase_lookup().cos[p >> 56];
     const float re = in[2 * k], im = in[2 * k + 1];
     out[2 * k] = re * co - im * si;
     out[2 * k + 1] = im * co + re * si;
@@ -121,13 +127,13 @@ void store_same_count(benchmark::State& state) {
 template <bool Vector>
 void rotate(benchmark::State& state) {
   const int32_t n = static_cast<int32_t>(state.range(0));
-  korva::build_phase_tables();
+  const korva::phase_tables& tables = phase_lookup();
   aligned_floats in(2 * n), out(2 * n);
   uint64_t phase = 0x0123456789ABCDEFULL;
   const uint64_t step = 0x00F0F0F0F0F0F0F1ULL;
   for (auto _ : state) {
     if constexpr (Vector) {
-      korva::rotate_spectrum(in.data, out.data, phase, step, n);
+      korva::rotate_spectrum(tables, in.data, out.data, phase, step, n);
     } else {
       scalar_rotate(in.data, out.data, phase, step, n);
     }

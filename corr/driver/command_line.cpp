@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "correlation.h"
+#include "working_memory.h"
 
 namespace korva {
 

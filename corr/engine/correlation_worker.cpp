@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "correlation.h"
+#include "correlation_worker.h"
 #include "sample_decoders.h"
 #include "spectrum_kernels.h"
 
@@ -112,94 +112,127 @@ bool inside_window(const raw_window& window, int64_t first, int64_t count) {
   return first >= window.first_word && first + count <= window.first_word + window.word_count;
 }
 
-bool pair_has_file(const cor_file_table& files, int a, int b, int stream) {
-  return files.file[a][b][stream] != nullptr;
-}
+// What a worker fixes once for its job.
+struct worker_setup {
+  const period_inputs& in;
+  const stream_info& stream;
+  const process_info& process;
+  int k;                       // the worker's thread index: its row of buffers
+  int32_t n;                   // FFT points
+  int32_t bins;                // n / 2
+  segment_layout layout;
+  int64_t words_per_segment;
+  long double duration;        // of one segment, seconds
+  sample_decoder decode;
+  int32_t channel;             // 0-based
+  fftwf_plan plan;
+  long double segment_weight;  // 0.625 N^2
+};
 
-}  // namespace
-
-void* correlation_worker(void* argument) {
-  correlation_job& job = *static_cast<correlation_job*>(argument);
-  const correlation_context& context = *job.context;
-  const schedule_tables& schedule = *context.schedule;
-  const terminal_info& terminal = schedule.terminal;
-  const stream_info& stream = schedule.streams[job.stream_index];
-  const process_info& process = schedule.processes[job.process_index];
-  const raw_window* windows = context.windows;
-  working_memory& memory = *context.memory;
-  const int k = job.thread_index;
+worker_setup set_up_worker(const correlation_job& job) {
+  const period_inputs& in = *job.inputs;
+  const terminal_info& terminal = in.schedule->terminal;
+  const stream_info& stream = in.schedule->streams[job.stream_index];
   const int32_t n = stream.fft_points;
-  const int32_t bins = n / 2;
-
   const uint32_t bit_product = static_cast<uint32_t>(terminal.bits) * static_cast<uint32_t>(terminal.channels);
   segment_layout layout;
   layout.words_per_second = (static_cast<uint32_t>(terminal.sample_rate) * bit_product) >> 5;
   layout.samples_per_word = 32u / bit_product;
   layout.fft_points = n;
   layout.frequency = stream.frequency;
-  const int64_t words_per_segment = (static_cast<uint32_t>(n) * bit_product) >> 5;
-  const long double duration = static_cast<long double>(n) / terminal.sample_rate;
-  const sample_decoder decode = select_sample_decoder(terminal.bits, terminal.channels);
-  const int32_t channel = stream.channel - 1;
+  return worker_setup{in,
+                      stream,
+                      in.schedule->processes[job.process_index],
+                      job.thread_index,
+                      n,
+                      n / 2,
+                      layout,
+                      (static_cast<uint32_t>(n) * bit_product) >> 5,
+                      static_cast<long double>(n) / terminal.sample_rate,
+                      select_sample_decoder(terminal.bits, terminal.channels),
+                      stream.channel - 1,
+                      in.plans[job.thread_index],
+                      0.625L * n * n};
+}
 
-  dither_generator dither(0);
-  int64_t pair_weight[max_stations][max_stations] = {};
-
-  bool active[max_stations];
-  for (int s = 0; s < max_stations; ++s) active[s] = windows[s].base != nullptr;
-  // Only pairs with an output file are accumulated: the others are never
-  // written, and their buffers are not cleared.
-  bool accumulated[max_stations][max_stations] = {};
-  for (int i = 0; i < max_stations; ++i) {
-    for (int j = i; j < max_stations; ++j) {
-      if (!active[i] || !active[j] || !pair_has_file(*context.files, i, j, job.stream_index)) continue;
-      accumulated[i][j] = true;
-      std::memset(memory.baseline_spectrum[k][i][j], 0, static_cast<std::size_t>(n) * sizeof(float));
-    }
+// Clears the accumulators of the plan's pairs; no other pair is ever written.
+void clear_accumulators(const worker_setup& w) {
+  const process_plan& plan = *w.in.plan;
+  for (int p = 0; p < plan.pair_count; ++p) {
+    const station_pair pair = plan.pairs[p];
+    std::memset(w.in.memory->baseline_spectrum[w.k][pair.first][pair.second], 0,
+                static_cast<std::size_t>(w.n) * sizeof(float));
   }
+}
 
-  const fftwf_plan plan = context.plans->plan[k][job.stream_index];
-  const long double segment_weight = 0.625L * n * n;
+// The rotated spectrum of every taking-part station for the segment that
+// starts t seconds into the second; zero where the segment is outside the
+// station's window.
+void transform_segment(const worker_setup& w, int32_t epoch, long double t, uint64_t dither) {
+  const period_inputs& in = w.in;
+  working_memory& memory = *in.memory;
+  for (int s = 0; s < max_stations; ++s) {
+    if (!in.plan->takes_part[s]) continue;
+    float* spectrum = memory.station_spectrum[w.k][s];
+    const raw_window& window = in.windows[s];
+    const segment_geometry where =
+        locate_segment(t, epoch, w.process.epoch, in.delays[s], in.schedule->clocks[s], w.layout);
+    if (!where.valid || !inside_window(window, where.first_word, w.words_per_segment)) {
+      std::memset(spectrum, 0, static_cast<std::size_t>(w.n) * sizeof(float));
+      continue;
+    }
+    w.decode(window.base + (where.first_word - window.first_word), memory.sample_buffer[w.k], w.n, w.channel);
+    fftwf_execute(w.plan);
+    rotate_spectrum(*in.phases, memory.fft_buffer[w.k], spectrum, where.fringe_phase + dither,
+                    where.phase_step + dither, w.bins);
+  }
+}
+
+// Adds the cross-power of the segment's spectra to every pair's accumulator.
+void accumulate_pairs(const worker_setup& w) {
+  working_memory& memory = *w.in.memory;
+  const process_plan& plan = *w.in.plan;
+  for (int p = 0; p < plan.pair_count; ++p) {
+    const station_pair pair = plan.pairs[p];
+    cross_multiply_accumulate(memory.station_spectrum[w.k][pair.first], memory.station_spectrum[w.k][pair.second],
+                              memory.baseline_spectrum[w.k][pair.first][pair.second], w.bins);
+  }
+}
+
+// Divides every pair's accumulator by the weight of the segments it holds,
+// in extended precision with the exact integer weight.
+void normalise_pairs(const worker_setup& w, int64_t weight) {
+  if (weight == 0 || w.bins <= 0) return;
+  const long double divisor = static_cast<long double>(weight);
+  const process_plan& plan = *w.in.plan;
+  for (int p = 0; p < plan.pair_count; ++p) {
+    const station_pair pair = plan.pairs[p];
+    float* acc = w.in.memory->baseline_spectrum[w.k][pair.first][pair.second];
+    for (int32_t m = 0; m < w.n; ++m) acc[m] = static_cast<float>(acc[m] / divisor);
+  }
+}
+
+}  // namespace
+
+void* correlation_worker(void* argument) {
+  correlation_job& job = *static_cast<correlation_job*>(argument);
+  const worker_setup w = set_up_worker(job);
+  clear_accumulators(w);
+  dither_generator dither(0);
+  // Every pair receives the same weight: one per segment, truncated after
+  // each addition as the accumulated sum is kept in integers.
+  int64_t weight = 0;
   int64_t segments = 0;
-  for (segment_clock clock = first_segment(job.period_index, stream.pp_per_second, duration,
-                                           k, job.thread_count);
+  for (segment_clock clock = first_segment(job.period_index, w.stream.pp_per_second, w.duration,
+                                           job.thread_index, job.thread_count);
        clock.running(); clock.advance()) {
     const uint64_t segment_dither = dither.next();  // one value for all stations
     ++segments;
-    for (int s = 0; s < max_stations; ++s) {
-      if (!active[s]) continue;
-      float* spectrum = memory.station_spectrum[k][s];
-      const segment_geometry where = locate_segment(clock.t, job.epoch, process.epoch,
-                                                    context.station_delay_table[s],
-                                                    schedule.clocks[s], layout);
-      if (!where.valid || !inside_window(windows[s], where.first_word, words_per_segment)) {
-        std::memset(spectrum, 0, static_cast<std::size_t>(n) * sizeof(float));
-        continue;
-      }
-      decode(windows[s].base + (where.first_word - windows[s].first_word), memory.sample_buffer[k], n,
-             channel);
-      fftwf_execute(plan);
-      rotate_spectrum(memory.fft_buffer[k], spectrum, where.fringe_phase + segment_dither,
-                      where.phase_step + segment_dither, bins);
-    }
-    for (int i = 0; i < max_stations; ++i) {
-      for (int j = i; j < max_stations; ++j) {
-        if (!accumulated[i][j]) continue;
-        cross_multiply_accumulate(memory.station_spectrum[k][i], memory.station_spectrum[k][j],
-                                  memory.baseline_spectrum[k][i][j], bins);
-        pair_weight[i][j] = static_cast<int64_t>(pair_weight[i][j] + segment_weight);
-      }
-    }
+    transform_segment(w, job.epoch, clock.t, segment_dither);
+    accumulate_pairs(w);
+    weight = static_cast<int64_t>(weight + w.segment_weight);
   }
-
-  for (int i = 0; i < max_stations; ++i) {
-    for (int j = i; j < max_stations; ++j) {
-      if (!accumulated[i][j] || pair_weight[i][j] == 0 || bins <= 0) continue;
-      const long double weight = static_cast<long double>(pair_weight[i][j]);
-      float* acc = memory.baseline_spectrum[k][i][j];
-      for (int32_t m = 0; m < n; ++m) acc[m] = static_cast<float>(acc[m] / weight);
-    }
-  }
+  normalise_pairs(w, weight);
   job.segment_count = segments;
   return nullptr;
 }

@@ -1,26 +1,38 @@
-// The process driver: one UTC second of one process, every stream and
-// parameter period, worker threads started and joined per period, averaged
-// spectra appended to the output files.
+// The correlator: one UTC second of one process, every stream and parameter
+// period, worker threads started and joined per period, averaged spectra
+// handed to the record sink.
 #include <pthread.h>
 
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
-#include "correlation.h"
+#include "correlation_worker.h"
+#include "correlator.h"
 #include "sample_decoders.h"
+#include "station_delay.h"
 
 namespace korva {
+
+// What the correlator owns.
+struct correlator::state {
+  const schedule_tables& schedule;
+  int32_t thread_count;
+  working_memory memory;
+  phase_tables phases;
+  fftwf_plan plans[max_threads][max_streams] = {};
+  station_delay delays[max_stations] = {};  // the latest model of each station
+};
 
 namespace {
 
 // Refuses a stream the worker cannot correlate safely: no decoder for the
 // terminal mode, a channel outside it, an FFT size the decoders and kernels
 // cannot cut into whole words and bin pairs, or a missing plan.
-bool stream_is_correlatable(const correlation_context& context, int32_t stream_index,
-                            int32_t thread_count, message_buffer& message) {
-  const terminal_info& terminal = context.schedule->terminal;
-  const stream_info& stream = context.schedule->streams[stream_index];
+bool stream_is_correlatable(const schedule_tables& schedule, const fftwf_plan (&plans)[max_threads][max_streams],
+                            int32_t stream_index, int32_t thread_count, message_buffer& message) {
+  const terminal_info& terminal = schedule.terminal;
+  const stream_info& stream = schedule.streams[stream_index];
   const field_text name(stream.name);
   const int64_t bit_rate = int64_t{terminal.sample_rate} * terminal.bits * terminal.channels;
   if (select_sample_decoder(terminal.bits, terminal.channels) == nullptr) {
@@ -46,7 +58,7 @@ bool stream_is_correlatable(const correlation_context& context, int32_t stream_i
     return false;
   }
   for (int k = 0; k < thread_count; ++k) {
-    if (context.plans->plan[k][stream_index] == nullptr) {
+    if (plans[k][stream_index] == nullptr) {
       write_message(message, "correlate_second: No FFT plan for thread %d [%s]", k, name.text);
       return false;
     }
@@ -54,16 +66,10 @@ bool stream_is_correlatable(const correlation_context& context, int32_t stream_i
   return true;
 }
 
-void print_progress(int32_t process_index, int32_t epoch, int32_t stream_index, int32_t period,
-                    int32_t pp_per_second) {
-  std::time_t seconds = epoch;
-  std::tm calendar{};
-  gmtime_r(&seconds, &calendar);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y%j%H%M%S", &calendar);
-  std::printf("KORVA_CORR [Information] : Process=%04d epoch=%s Stream=%d pp=%03d/%03d\r", process_index + 1,
-              text, stream_index + 1, period + 1, pp_per_second);
-  std::fflush(stdout);
+bool thread_count_is_valid(int32_t thread_count, message_buffer& message) {
+  if (thread_count >= 1 && thread_count <= max_threads) return true;
+  write_message(message, "correlate_second: Thread count %d outside 1..%d", thread_count, max_threads);
+  return false;
 }
 
 // Starts one worker per job in index order and joins them in index order.
@@ -93,14 +99,14 @@ bool run_workers(correlation_job* jobs, int32_t thread_count, message_buffer& me
 
 // Mean of the contributing workers' spectra of pair (a, b), in slot 0. A
 // worker that handled no segment holds no estimate and is left out.
-void average_workers(working_memory& memory, const correlation_job* jobs, int32_t thread_count, int a,
-                     int b, int32_t floats) {
-  float* sum = memory.baseline_spectrum[0][a][b];
+void average_workers(working_memory& memory, const correlation_job* jobs, int32_t thread_count,
+                     station_pair pair, int32_t floats) {
+  float* sum = memory.baseline_spectrum[0][pair.first][pair.second];
   int contributors = jobs[0].segment_count > 0 ? 1 : 0;
   for (int k = 1; k < thread_count; ++k) {
     if (jobs[k].segment_count == 0) continue;
     ++contributors;
-    const float* part = memory.baseline_spectrum[k][a][b];
+    const float* part = memory.baseline_spectrum[k][pair.first][pair.second];
     for (int32_t m = 0; m < floats; ++m) sum[m] += part[m];
   }
   if (contributors <= 1) return;  // one estimate (or none: slot 0 is then zero)
@@ -108,22 +114,26 @@ void average_workers(working_memory& memory, const correlation_job* jobs, int32_
   for (int32_t m = 0; m < floats; ++m) sum[m] /= divisor;
 }
 
-// Averages and writes one record per pair with an output file.
-int32_t write_period(correlation_context& context, const correlation_job* jobs, int32_t thread_count,
-                     int32_t epoch, int32_t stream_index, int32_t period, message_buffer& message) {
-  const stream_info& stream = context.schedule->streams[stream_index];
-  const int32_t bins = stream.fft_points / 2;
-  const cor_file_table& files = *context.files;
-  for (int a = 0; a < max_stations; ++a) {
-    for (int b = a; b < max_stations; ++b) {
-      if (files.file[a][b][stream_index] == nullptr) continue;
-      average_workers(*context.memory, jobs, thread_count, a, b, 2 * bins);
-      cor_record_header header{};
-      set_period_times(header, epoch, period, stream.pp_per_second);
-      header.first = context.station_delay_table[a];
-      header.second = context.station_delay_table[b];
-      if (korva_write_cor_record(files, a, b, stream_index, header, context.memory->baseline_spectrum[0][a][b],
-                                 bins, message) != 1) {
+}  // namespace
+
+correlator::correlator(const schedule_tables& schedule, int32_t thread_count, working_memory memory)
+    : state_(new state{schedule, thread_count, std::move(memory), {}}) {}
+
+correlator::~correlator() { destroy_plans(); }
+
+int32_t correlator::make_plans(message_buffer& message) {
+  state& s = *state_;
+  const int streams = stream_count(s.schedule);
+  const int threads = s.thread_count < s.memory.threads() ? s.thread_count : s.memory.threads();
+  for (int t = 0; t < threads; ++t) {
+    for (int k = 0; k < streams; ++k) {
+      const stream_info& stream = s.schedule.streams[k];
+      s.plans[t][k] = fftwf_plan_dft_r2c_1d(stream.fft_points, s.memory.sample_buffer[t],
+                                            reinterpret_cast<fftwf_complex*>(s.memory.fft_buffer[t]),
+                                            FFTW_ESTIMATE);
+      if (s.plans[t][k] == nullptr) {
+        write_message(message, "korva_corr : Can't make the FFT plan of stream[%.16s] with %d points",
+                      stream.name, stream.fft_points);
         return -1;
       }
     }
@@ -131,44 +141,105 @@ int32_t write_period(correlation_context& context, const correlation_job* jobs, 
   return 1;
 }
 
+void correlator::destroy_plans() {
+  for (auto& row : state_->plans) {
+    for (fftwf_plan& plan : row) {
+      if (plan != nullptr) fftwf_destroy_plan(plan);
+      plan = nullptr;
+    }
+  }
+}
+
+namespace {
+
+// One period: workers started and joined, their spectra averaged, one record
+// per pair handed to the sink.
+int32_t correlate_period(const period_inputs& inputs, const period_id& period, int32_t thread_count,
+                         record_sink& sink, message_buffer& message) {
+  sink.period_started(period);
+  correlation_job jobs[max_threads];
+  for (int k = 0; k < thread_count; ++k) {
+    jobs[k] = correlation_job{period.epoch,        period.process_index, period.stream_index, period.period_index,
+                              k,                   thread_count,         &inputs,             0};
+  }
+  if (!run_workers(jobs, thread_count, message)) return -1;
+  const int32_t bins = inputs.schedule->streams[period.stream_index].fft_points / 2;
+  const process_plan& plan = *inputs.plan;
+  for (int p = 0; p < plan.pair_count; ++p) {
+    const station_pair pair = plan.pairs[p];
+    average_workers(*inputs.memory, jobs, thread_count, pair, 2 * bins);
+    cor_record_header header{};
+    set_period_times(header, period.epoch, period.period_index, period.pp_per_second);
+    header.first = inputs.delays[pair.first];
+    header.second = inputs.delays[pair.second];
+    const float* spectrum = inputs.memory->baseline_spectrum[0][pair.first][pair.second];
+    if (sink.write_record(period, pair, header, spectrum, bins, message) != 1) return -1;
+  }
+  return 1;
+}
+
 }  // namespace
 
-int32_t correlate_second(correlation_context& context, int32_t process_index, int32_t epoch,
-                         int32_t thread_count, message_buffer& message) {
-  if (thread_count < 1 || thread_count > max_threads) {
-    write_message(message, "correlate_second: Thread count %d outside 1..%d", thread_count, max_threads);
+int32_t correlator::correlate_second(const process_plan& plan, int32_t epoch, const raw_window_table& windows,
+                                     record_sink& sink, message_buffer& message) {
+  state& s = *state_;
+  if (!thread_count_is_valid(s.thread_count, message)) return -1;
+  const process_info& process = s.schedule.processes[plan.process_index];
+  for (int32_t k = 0; k < plan.stream_count; ++k) {
+    const int32_t source = find_stream_source(s.schedule, process, s.schedule.streams[k], message);
+    if (source < 0) return -1;
+    if (correlate_stream_from(plan, k, source, epoch, windows, sink, message) != 1) return -1;
+  }
+  sink.second_finished(epoch);
+  return 1;
+}
+
+int32_t correlator::correlate_stream(const process_plan& plan, int32_t stream_index, int32_t epoch,
+                                     const raw_window_table& windows, record_sink& sink, message_buffer& message) {
+  state& s = *state_;
+  if (!thread_count_is_valid(s.thread_count, message)) return -1;
+  const int32_t source = plan.stream_source[stream_index];
+  if (source < 0) {  // writes the lookup's message
+    return find_stream_source(s.schedule, s.schedule.processes[plan.process_index],
+                              s.schedule.streams[stream_index], message);
+  }
+  return correlate_stream_from(plan, stream_index, source, epoch, windows, sink, message);
+}
+
+int32_t correlator::correlate_stream_from(const process_plan& plan, int32_t stream_index, int32_t source_index,
+                                          int32_t epoch, const raw_window_table& windows, record_sink& sink,
+                                          message_buffer& message) {
+  state& s = *state_;
+  const stream_info& stream = s.schedule.streams[stream_index];
+  const source_info& source = s.schedule.sources[source_index];
+  for (int i = 0; i < max_stations; ++i) {
+    if (plan.takes_part[i]) s.delays[i] = compute_station_delay(s.schedule.stations[i], source, epoch);
+  }
+  if (stream.pp_per_second <= 0) return 1;
+  message_buffer refusal;
+  if (!stream_is_correlatable(s.schedule, s.plans, stream_index, s.thread_count, refusal)) {
+    message = refusal;
     return -1;
   }
-  const schedule_tables& schedule = *context.schedule;
-  const process_info& process = schedule.processes[process_index];
-  const int streams = stream_count(schedule);
-  for (int32_t s = 0; s < streams; ++s) {
-    const stream_info& stream = schedule.streams[s];
-    const int32_t source = find_stream_source(schedule, process, stream, message);
-    if (source < 0) return -1;
-    for (int i = 0; i < max_stations; ++i) {
-      if (context.windows[i].base == nullptr) continue;
-      context.station_delay_table[i] = compute_station_delay(schedule.stations[i], schedule.sources[source], epoch);
-    }
-    if (stream.pp_per_second <= 0) continue;
-    message_buffer refusal;
-    if (!stream_is_correlatable(context, s, thread_count, refusal)) {
-      message = refusal;
-      return -1;
-    }
-    for (int32_t p = 0; p < stream.pp_per_second; ++p) {
-      print_progress(process_index, epoch, s, p, stream.pp_per_second);
-      correlation_job jobs[max_threads];
-      for (int k = 0; k < thread_count; ++k) {
-        jobs[k] = correlation_job{epoch, process_index, s, p, k, thread_count, &context, 0};
-      }
-      if (!run_workers(jobs, thread_count, message)) return -1;
-      if (write_period(context, jobs, thread_count, epoch, s, p, message) != 1) return -1;
-    }
+  period_inputs inputs{&s.schedule, &plan, windows, s.delays, &s.phases, &s.memory, {}};
+  for (int k = 0; k < s.thread_count; ++k) inputs.plans[k] = s.plans[k][stream_index];
+  for (int32_t p = 0; p < stream.pp_per_second; ++p) {
+    const period_id period{plan.process_index, epoch, stream_index, p, stream.pp_per_second};
+    if (correlate_period(inputs, period, s.thread_count, sink, message) != 1) return -1;
   }
-  std::putchar('\n');
-  std::fflush(stdout);
   return 1;
+}
+
+void print_progress_line(std::FILE* out, const period_id& period) {
+  std::time_t seconds = period.epoch;
+  std::tm calendar{};
+  gmtime_r(&seconds, &calendar);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%j%H%M%S", &calendar);
+  std::fprintf(out, "KORVA_CORR [Information] : Process=%04d epoch=%s Stream=%d pp=%03d/%03d\r",
+               period.process_index + 1, text, period.stream_index + 1, period.period_index + 1,
+               period.pp_per_second);
+  std::fflush(out);
 }
 
 }  // namespace korva

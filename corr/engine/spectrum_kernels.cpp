@@ -14,14 +14,11 @@
 
 namespace korva {
 
-alignas(16) float sin_table[256];
-alignas(16) float cos_table[256];
-
-void build_phase_tables() {
+phase_tables::phase_tables() {
   for (int k = 0; k < 256; ++k) {
     const double x = static_cast<double>(static_cast<long double>(two_pi) * k * 0.00390625L);
-    sin_table[k] = static_cast<float>(std::sin(x));
-    cos_table[k] = static_cast<float>(std::cos(x));
+    sin[k] = static_cast<float>(std::sin(x));
+    cos[k] = static_cast<float>(std::cos(x));
   }
 }
 
@@ -34,10 +31,10 @@ alignas(16) constexpr float conjugate_signs[4] = {+1.0f, -1.0f, +1.0f, -1.0f};
 inline __m128 swap_re_im(__m128 x) { return _mm_shuffle_ps(x, x, _MM_SHUFFLE(2, 3, 0, 1)); }
 
 // One two-bin block times exp(+2 pi j q / 256), q the top 8 bits of phase.
-inline __m128 rotate_block(__m128 x, uint64_t phase, __m128 signs) {
+inline __m128 rotate_block(const phase_tables& tables, __m128 x, uint64_t phase, __m128 signs) {
   const unsigned q = static_cast<unsigned>(phase >> 56);
-  const __m128 si = _mm_set1_ps(sin_table[q]);
-  const __m128 co = _mm_set1_ps(cos_table[q]);
+  const __m128 si = _mm_set1_ps(tables.sin[q]);
+  const __m128 co = _mm_set1_ps(tables.cos[q]);
   const __m128 cross = swap_re_im(_mm_mul_ps(_mm_mul_ps(x, si), signs));  // (-im si, re si)
   return _mm_add_ps(_mm_mul_ps(x, co), cross);
 }
@@ -52,7 +49,8 @@ inline __m128 multiply_accumulate_block(__m128 acc, __m128 a, __m128 b, __m128 s
 
 }  // namespace
 
-void rotate_spectrum(const float* in, float* out, uint64_t phase, uint64_t step, int32_t n) {
+void rotate_spectrum(const phase_tables& tables, const float* in, float* out, uint64_t phase,
+                     uint64_t step, int32_t n) {
   const int32_t blocks = n / 2;
   if (blocks <= 0) return;
   const __m128 signs = _mm_load_ps(conjugate_signs);
@@ -60,7 +58,7 @@ void rotate_spectrum(const float* in, float* out, uint64_t phase, uint64_t step,
   uint64_t p = phase;
   int32_t b = 0;
   if (blocks % 2 != 0) {  // odd block first, then pairs of blocks
-    _mm_store_ps(out, rotate_block(_mm_load_ps(in), p, signs));
+    _mm_store_ps(out, rotate_block(tables, _mm_load_ps(in), p, signs));
     p += block_step;
     b = 1;
   }
@@ -68,8 +66,8 @@ void rotate_spectrum(const float* in, float* out, uint64_t phase, uint64_t step,
     const __m128 x0 = _mm_load_ps(in + 4 * b);
     const __m128 x1 = _mm_load_ps(in + 4 * b + 4);
     const uint64_t p1 = p + block_step;
-    _mm_store_ps(out + 4 * b, rotate_block(x0, p, signs));
-    _mm_store_ps(out + 4 * b + 4, rotate_block(x1, p1, signs));
+    _mm_store_ps(out + 4 * b, rotate_block(tables, x0, p, signs));
+    _mm_store_ps(out + 4 * b + 4, rotate_block(tables, x1, p1, signs));
     p = p1 + block_step;
   }
 }

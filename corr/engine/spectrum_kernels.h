@@ -16,20 +16,23 @@
 
 namespace korva {
 
-// sin and cos of 2 pi k / 256, k = 0..255; filled by build_phase_tables.
-alignas(16) extern float sin_table[256];
-alignas(16) extern float cos_table[256];
-
-// Fills sin_table and cos_table: the argument of entry k is the double
-// 6.283185307179586 times k times 1/256 (exact in extended precision, then
-// rounded to double); sine and cosine in double, rounded to float. Call once
-// on the main thread before any kernel runs; the tables are read-only after.
-void build_phase_tables();
+// sin and cos of 2 pi k / 256, k = 0..255, built when constructed: the
+// argument of entry k is the double 6.283185307179586 times k times 1/256
+// (exact in extended precision, then rounded to double); sine and cosine in
+// double, rounded to float. Read-only once built, so any number of threads
+// may share one.
+struct phase_tables {
+  phase_tables();
+  alignas(16) float sin[256];
+  alignas(16) float cos[256];
+};
 
 // out = in * exp(+2 pi j q_b / 256) for the two bins of block b, q_b the top
-// 8 bits of phase + 2 b step (mod 2^64). in and out are distinct arrays.
+// 8 bits of phase + 2 b step (mod 2^64), sin and cos from the tables. in and
+// out are distinct arrays.
 // Single-precision order per bin: re co - im si, im co + re si.
-void rotate_spectrum(const float* in, float* out, uint64_t phase, uint64_t step, int32_t n);
+void rotate_spectrum(const phase_tables& tables, const float* in, float* out, uint64_t phase,
+                     uint64_t step, int32_t n);
 
 // acc += a * conj(b) per bin; a and b may be the same array (auto-power).
 // Single-precision order per bin: (acc.re + ar br) + ai bi and

@@ -1,7 +1,7 @@
 // A small correlation run for tests: a schedule built in code, raw files
 // written in the recorder format (the words of each second from MT19937
-// seeded with the second, as the generator writes them), working memory,
-// plans and the run loop's steps for one process.
+// seeded with the second, as the generator writes them), correlated by the
+// correlator's own run loop.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "../files/cor_reader.h"
-#include "correlation.h"
-#include "spectrum_kernels.h"
+#include "correlator.h"
+#include "run_loop.h"
 
 namespace korva_test {
 
@@ -42,35 +42,15 @@ inline std::vector<uint32_t> recorded_words(int32_t epoch, int seconds, uint32_t
 
 struct correlation_run : ::testing::Test {
   std::unique_ptr<schedule_tables> tables = std::make_unique<schedule_tables>();
-  std::unique_ptr<cor_file_table> files = std::make_unique<cor_file_table>();
-  working_memory memory{};
-  fft_plan_table plans{};
-  raw_descriptor_table descriptors;
-  raw_window_table windows;
-  std::unique_ptr<correlation_context> context = std::make_unique<correlation_context>();
-  message_buffer message;
+  message_buffer message;  // the line a failed run printed last
   std::string dir;
-
-  static void SetUpTestSuite() { build_phase_tables(); }
 
   void SetUp() override {
     std::memset(tables.get(), 0, sizeof *tables);
     char pattern[] = "/tmp/correlation_test.XXXXXX";
     dir = mkdtemp(pattern);
-    for (int t = 0; t < max_threads; ++t) {
-      memory.sample_buffer[t] = allocate();
-      memory.fft_buffer[t] = allocate();
-      for (int i = 0; i < max_stations; ++i) {
-        memory.station_spectrum[t][i] = allocate();
-        for (int j = i; j < max_stations; ++j) memory.baseline_spectrum[t][i][j] = allocate();
-      }
-    }
-    *context = {tables.get(), windows, files.get(), &memory, &plans, {}};
   }
-  void TearDown() override {
-    for (float* buffer : owned) std::free(buffer);
-    fs::remove_all(dir);
-  }
+  void TearDown() override { fs::remove_all(dir); }
 
   // 2 bits, 1 channel at the given rate; stations Alpha (A) and Bravo (B) at
   // the geocentre with zero clocks; one process of `seconds` from 2020/001.
@@ -96,35 +76,27 @@ struct correlation_run : ::testing::Test {
     out.write(reinterpret_cast<const char*>(words.data()), static_cast<std::streamsize>(words.size() * 4));
   }
 
-  // The run loop's steps for process 0 with the given worker count; the
-  // output files go to dir/<cor_name>. Returns the first failing status.
+  // Every process of the schedule through the run loop with the given worker
+  // count; the output files go to dir/<cor_name>. Returns 1, or -1 with the
+  // failure line the run printed in message.
   int32_t run(int threads, const std::string& cor_name = "cor") {
     const std::string cor_dir = dir + "/" + cor_name;
     fs::create_directories(cor_dir);
-    const int streams = stream_count(*tables);
-    for (int t = 0; t < threads; ++t)
-      for (int s = 0; s < streams; ++s)
-        plans.plan[t][s] = fftwf_plan_dft_r2c_1d(tables->streams[s].fft_points, memory.sample_buffer[t],
-                                                 reinterpret_cast<fftwf_complex*>(memory.fft_buffer[t]),
-                                                 FFTW_ESTIMATE);
-    const process_info& process = tables->processes[0];
-    int32_t status = korva_open_raw_file(process, *tables, dir.c_str(), descriptors, message);
-    if (status == 1) status = korva_open_cor_file(process, *tables, cor_dir.c_str(), *files, message);
-    message_buffer ignored;
-    for (int32_t t = process.epoch; status == 1 && t < process.epoch + process.length; ++t) {
-      status = korva_mmap_raw_file(process, *tables, descriptors, windows, t, message);
-      if (status != 1) break;
-      status = correlate_second(*context, 0, t, threads, message);
-      korva_umap_raw_file(process, *tables, descriptors, windows, t, ignored);
-    }
-    if (korva_close_cor_file(process, *tables, cor_dir.c_str(), *files, ignored) != 1 && status == 1) {
-      status = -1;
-      message = ignored;
-    }
-    korva_close_raw_file(process, *tables, dir.c_str(), descriptors, ignored);
-    for (int t = 0; t < threads; ++t)
-      for (int s = 0; s < streams; ++s) fftwf_destroy_plan(plans.plan[t][s]);
-    return status;
+    run_settings settings;
+    std::snprintf(settings.raw_dir, sizeof settings.raw_dir, "%s", dir.c_str());
+    std::snprintf(settings.cor_dir, sizeof settings.cor_dir, "%s", cor_dir.c_str());
+    settings.thread_count = threads;
+    working_memory memory;
+    if (korva_memory_allocate(memory, threads, message) != 1) return -1;
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    const int status = run_processes(settings, *tables, std::move(memory), out, err);
+    std::string failure = last_line(err);
+    if (failure.empty()) failure = last_line(out);
+    std::fclose(out);
+    std::fclose(err);
+    std::snprintf(message.text, sizeof message.text, "%s", failure.c_str());
+    return status == exit_success ? 1 : -1;
   }
 
   std::string cor_path(const char* a, const char* b, const char* stream, const std::string& cor_name = "cor") {
@@ -137,12 +109,14 @@ struct correlation_run : ::testing::Test {
   }
 
  private:
-  std::vector<float*> owned;
-  float* allocate() {
-    float* buffer = static_cast<float*>(std::aligned_alloc(16, buffer_bytes));
-    std::memset(buffer, 0, buffer_bytes);
-    owned.push_back(buffer);
-    return buffer;
+  // The last line written to a stream (progress lines end in a carriage return).
+  static std::string last_line(std::FILE* stream) {
+    std::rewind(stream);
+    std::string text;
+    for (int c; (c = std::fgetc(stream)) != EOF;) text += static_cast<char>(c);
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    const std::size_t start = text.find_last_of("\r\n");
+    return start == std::string::npos ? text : text.substr(start + 1);
   }
 };
 

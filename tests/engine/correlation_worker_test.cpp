@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "correlation.h"
+#include "correlation_worker.h"
 #include "correlation_fixture.h"
 
 namespace {
@@ -110,18 +110,24 @@ TEST(LocateSegment, ClockEpochAfterTheSecondEvaluatesBackwards) {
 struct WindowCheck : correlation_run {
   std::vector<uint32_t> words;
   std::vector<std::vector<double>> power;  // per segment, |DFT|^2 of the oracle
-  std::FILE* null_file = nullptr;
+  working_memory memory;
+  phase_tables phases;
+  process_plan plan;
+  station_delay delays[max_stations];
+  raw_window_table windows;
+  fftwf_plan fft = nullptr;
 
   void SetUp() override {
     correlation_run::SetUp();
     set_up_schedule(32768, 1);
     add_stream(0, "X", 1024, 1);
     words = korva_test::recorded_words(korva_test::epoch_2020, 1, 2048);
-    null_file = std::fopen("/dev/null", "w");
-    files->file[0][0][0] = files->file[0][1][0] = files->file[1][1][0] = null_file;
-    for (auto& d : context->station_delay_table) d = {korva_test::epoch_2020, 0, {}};
-    plans.plan[0][0] = fftwf_plan_dft_r2c_1d(1024, memory.sample_buffer[0],
-                                             reinterpret_cast<fftwf_complex*>(memory.fft_buffer[0]), FFTW_ESTIMATE);
+    ASSERT_EQ(korva_memory_allocate(memory, 1, message), 1);
+    plan = resolve_process_plan(*tables, 0);
+    ASSERT_EQ(plan.pair_count, 3);
+    for (auto& d : delays) d = {korva_test::epoch_2020, 0, {}};
+    fft = fftwf_plan_dft_r2c_1d(1024, memory.sample_buffer[0], reinterpret_cast<fftwf_complex*>(memory.fft_buffer[0]),
+                                FFTW_ESTIMATE);
     // Oracle: decode by the bit layout and transform with a direct DFT in double.
     std::vector<double> c(1024), s(1024);
     for (int n = 0; n < 1024; ++n) c[n] = std::cos(2 * M_PI * n / 1024), s[n] = std::sin(2 * M_PI * n / 1024);
@@ -138,8 +144,7 @@ struct WindowCheck : correlation_run {
     }
   }
   void TearDown() override {
-    fftwf_destroy_plan(plans.plan[0][0]);
-    std::fclose(null_file);
+    fftwf_destroy_plan(fft);
     correlation_run::TearDown();
   }
 
@@ -156,7 +161,8 @@ struct WindowCheck : correlation_run {
   void run_with_bravo_window(int64_t first, int64_t count, int first_segment, int last_segment) {
     windows[0] = {words.data(), 0, 2048};
     windows[1] = {words.data() + first, first, count};
-    correlation_job job{korva_test::epoch_2020, 0, 0, 0, 0, 1, context.get(), -1};
+    const period_inputs inputs{tables.get(), &plan, windows, delays, &phases, &memory, {fft}};
+    correlation_job job{korva_test::epoch_2020, 0, 0, 0, 0, 1, &inputs, -1};
     correlation_worker(&job);
     EXPECT_EQ(job.segment_count, 32);
     expect_normalised_power(memory.baseline_spectrum[0][0][0], 0, 31);

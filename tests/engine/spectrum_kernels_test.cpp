@@ -17,6 +17,12 @@
 namespace korva {
 namespace {
 
+// The tables every rotation of these tests reads.
+const phase_tables& tables() {
+  static const phase_tables built;
+  return built;
+}
+
 // 16-byte aligned complex buffer of `bins` bins.
 class spectrum {
  public:
@@ -50,8 +56,8 @@ class spectrum {
 void scalar_rotate(const float* in, float* out, uint64_t phase, uint64_t step, int n) {
   for (int k = 0; k < n - n % 2; ++k) {  // whole blocks only
     const uint64_t p = phase + static_cast<uint64_t>(k - k % 2) * step;
-    const float si = sin_table[p >> 56];
-    const float co = cos_table[p >> 56];
+    const float si = tables().sin[p >> 56];
+    const float co = tables().cos[p >> 56];
     const float re = in[2 * k], im = in[2 * k + 1];
     out[2 * k] = re * co - im * si;
     out[2 * k + 1] = im * co + re * si;
@@ -68,7 +74,6 @@ void scalar_multiply_accumulate(const float* a, const float* b, float* acc, int 
 
 class SpectrumKernels : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { build_phase_tables(); }
 };
 
 const int sizes[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 31, 33, 63, 64, 65,
@@ -79,21 +84,21 @@ TEST_F(SpectrumKernels, PhaseTablesFollowTheirDefinition) {
     // 2 pi (double) times k is exact in 64 bits and 1/256 is exact, so one
     // rounding of the double product gives the same argument.
     const double x = 6.283185307179586 * k / 256.0;
-    EXPECT_EQ(sin_table[k], static_cast<float>(std::sin(x))) << k;
-    EXPECT_EQ(cos_table[k], static_cast<float>(std::cos(x))) << k;
+    EXPECT_EQ(tables().sin[k], static_cast<float>(std::sin(x))) << k;
+    EXPECT_EQ(tables().cos[k], static_cast<float>(std::cos(x))) << k;
     const long double exact = 2.0L * std::numbers::pi_v<long double> * k / 256.0L;
-    EXPECT_NEAR(sin_table[k], static_cast<float>(std::sin(exact)), 6e-8) << k;
-    EXPECT_NEAR(cos_table[k], static_cast<float>(std::cos(exact)), 6e-8) << k;
+    EXPECT_NEAR(tables().sin[k], static_cast<float>(std::sin(exact)), 6e-8) << k;
+    EXPECT_NEAR(tables().cos[k], static_cast<float>(std::cos(exact)), 6e-8) << k;
   }
-  EXPECT_EQ(sin_table[0], 0.0f);
-  EXPECT_EQ(cos_table[0], 1.0f);
-  EXPECT_EQ(sin_table[64], 1.0f);
-  EXPECT_EQ(cos_table[128], -1.0f);
-  EXPECT_EQ(sin_table[192], -1.0f);
+  EXPECT_EQ(tables().sin[0], 0.0f);
+  EXPECT_EQ(tables().cos[0], 1.0f);
+  EXPECT_EQ(tables().sin[64], 1.0f);
+  EXPECT_EQ(tables().cos[128], -1.0f);
+  EXPECT_EQ(tables().sin[192], -1.0f);
   // Rounding of the double argument leaves tiny non-zero values at the axes.
-  EXPECT_NE(cos_table[64], 0.0f);
-  EXPECT_NE(sin_table[128], 0.0f);
-  EXPECT_EQ(cos_table[64], static_cast<float>(std::cos(std::numbers::pi / 2)));
+  EXPECT_NE(tables().cos[64], 0.0f);
+  EXPECT_NE(tables().sin[128], 0.0f);
+  EXPECT_EQ(tables().cos[64], static_cast<float>(std::cos(std::numbers::pi / 2)));
 }
 
 TEST_F(SpectrumKernels, RotationIsBitIdenticalToScalarFormula) {
@@ -106,7 +111,7 @@ TEST_F(SpectrumKernels, RotationIsBitIdenticalToScalarFormula) {
       out.fill(-7.0f);
       expected.fill(-7.0f);
       const uint64_t phase = phases(), step = trial == 0 ? 0 - (phases() >> 20) : phases();
-      rotate_spectrum(in.data(), out.data(), phase, step, n);
+      rotate_spectrum(tables(), in.data(), out.data(), phase, step, n);
       scalar_rotate(in.data(), expected.data(), phase, step, n);
       ASSERT_TRUE(out.same_bits(expected)) << "n=" << n << " trial=" << trial;
     }
@@ -136,40 +141,40 @@ TEST_F(SpectrumKernels, ZeroPhaseAndStepCopiesInput) {
   std::mt19937 random(4u);
   spectrum in(100), out(100);
   in.randomise(random);
-  rotate_spectrum(in.data(), out.data(), 0, 0, 100);
+  rotate_spectrum(tables(), in.data(), out.data(), 0, 0, 100);
   EXPECT_TRUE(out.same_bits(in));
 }
 
 TEST_F(SpectrumKernels, QuarterTurnUsesTheStoredCosine) {
   spectrum in(4), out(4);
   for (int k = 0; k < 4; ++k) in.re(k) = 1.0f, in.im(k) = 0.0f;
-  rotate_spectrum(in.data(), out.data(), uint64_t{1} << 62, 0, 4);
+  rotate_spectrum(tables(), in.data(), out.data(), uint64_t{1} << 62, 0, 4);
   for (int k = 0; k < 4; ++k) {
     EXPECT_EQ(out.re(k), static_cast<float>(std::cos(std::numbers::pi / 2))) << k;
     EXPECT_NE(out.re(k), 0.0f);
     EXPECT_EQ(out.im(k), 1.0f) << k;
   }
   // Just below a quarter turn truncates to the entry before it.
-  rotate_spectrum(in.data(), out.data(), (uint64_t{1} << 62) - 1, 0, 4);
-  EXPECT_EQ(out.re(0), cos_table[63]);
-  EXPECT_EQ(out.im(0), sin_table[63]);
+  rotate_spectrum(tables(), in.data(), out.data(), (uint64_t{1} << 62) - 1, 0, 4);
+  EXPECT_EQ(out.re(0), tables().cos[63]);
+  EXPECT_EQ(out.im(0), tables().sin[63]);
 }
 
 TEST_F(SpectrumKernels, StepOfOneEntryAdvancesTwoEntriesPerBlock) {
   const int n = 2 * 300;  // 300 blocks: wraps after 128
   spectrum in(n), out(n);
   for (int k = 0; k < n; ++k) in.re(k) = 1.0f, in.im(k) = 0.0f;
-  rotate_spectrum(in.data(), out.data(), 0, uint64_t{1} << 56, n);
+  rotate_spectrum(tables(), in.data(), out.data(), 0, uint64_t{1} << 56, n);
   for (int k = 0; k < n; ++k) {
     const int entry = (k - k % 2) % 256;
-    ASSERT_EQ(out.re(k), cos_table[entry]) << k;
-    ASSERT_EQ(out.im(k), sin_table[entry]) << k;
+    ASSERT_EQ(out.re(k), tables().cos[entry]) << k;
+    ASSERT_EQ(out.im(k), tables().sin[entry]) << k;
   }
   // A negative step given as its two's-complement pattern turns backwards.
-  rotate_spectrum(in.data(), out.data(), 0, 0 - (uint64_t{1} << 56), n);
+  rotate_spectrum(tables(), in.data(), out.data(), 0, 0 - (uint64_t{1} << 56), n);
   for (int k = 2; k < n; ++k) {
     const int entry = (256 - (k - k % 2) % 256) % 256;
-    ASSERT_EQ(out.im(k), sin_table[entry]) << k;
+    ASSERT_EQ(out.im(k), tables().sin[entry]) << k;
   }
 }
 
@@ -209,7 +214,7 @@ TEST_F(SpectrumKernels, OddCountLeavesLastBinUnreadAndUntouched) {
     spectrum out(n), acc(n);
     out.fill(42.0f);
     acc.fill(43.0f);
-    rotate_spectrum(in.data(), out.data(), 0x0123456789ABCDEFULL, 0xFEDCBA9876543210ULL, n);
+    rotate_spectrum(tables(), in.data(), out.data(), 0x0123456789ABCDEFULL, 0xFEDCBA9876543210ULL, n);
     cross_multiply_accumulate(a.data(), b.data(), acc.data(), n);
     EXPECT_EQ(out.re(n - 1), 42.0f) << n;
     EXPECT_EQ(out.im(n - 1), 42.0f) << n;
@@ -225,7 +230,7 @@ TEST_F(SpectrumKernels, OddCountLeavesLastBinUnreadAndUntouched) {
 TEST_F(SpectrumKernels, NoBinsMeansNothingReadOrWritten) {
   guarded_bins none(0);  // any access faults
   for (int n : {0, 1, -1, -2, -1000, static_cast<int>(INT32_MIN)}) {
-    rotate_spectrum(none.data(), none.data(), 1, 1, n);
+    rotate_spectrum(tables(), none.data(), none.data(), 1, 1, n);
     cross_multiply_accumulate(none.data(), none.data(), none.data(), n);
   }
 }
@@ -256,13 +261,13 @@ TEST_F(SpectrumKernels, CrossProductOfRotatedSpectraDependsOnPhaseDifference) {
   const int n = 64;
   spectrum x(n), a(n), b(n), acc1(n), acc2(n);
   x.randomise(random);
-  rotate_spectrum(x.data(), a.data(), uint64_t{1} << 61, 0, n);
-  rotate_spectrum(x.data(), b.data(), 0, 0, n);
+  rotate_spectrum(tables(), x.data(), a.data(), uint64_t{1} << 61, 0, n);
+  rotate_spectrum(tables(), x.data(), b.data(), 0, 0, n);
   acc1.fill(0.0f);
   cross_multiply_accumulate(a.data(), b.data(), acc1.data(), n);
   const uint64_t dither = 0x9E3779B97F4A7C15ULL & ~((uint64_t{1} << 56) - 1);  // whole table entries
-  rotate_spectrum(x.data(), a.data(), (uint64_t{1} << 61) + dither, dither, n);
-  rotate_spectrum(x.data(), b.data(), dither, dither, n);
+  rotate_spectrum(tables(), x.data(), a.data(), (uint64_t{1} << 61) + dither, dither, n);
+  rotate_spectrum(tables(), x.data(), b.data(), dither, dither, n);
   acc2.fill(0.0f);
   cross_multiply_accumulate(a.data(), b.data(), acc2.data(), n);
   for (int k = 0; k < n; ++k) {

@@ -1,47 +1,31 @@
-// The correlation engine: the process driver correlate_second and the
-// correlation worker, with the working memory and FFT plans they use.
+// The correlation worker: the body of one worker thread, which correlates its
+// share of one parameter period of one stream, and its building blocks.
+// Internal to the engine (and its tests); correlator.h is the interface.
 #pragma once
 
 #include <fftw3.h>
 
 #include <cstdint>
 
-#include "cor_file.h"
-#include "message_buffer.h"
+#include "delay_record.h"
+#include "process_plan.h"
 #include "raw_file.h"
 #include "schedule.h"
-#include "station_delay.h"
+#include "spectrum_kernels.h"
+#include "working_memory.h"
 
 namespace korva {
 
-inline constexpr int max_threads = 8;
-inline constexpr int buffer_floats = 65536;
-inline constexpr int buffer_bytes = buffer_floats * 4 + 16;  // 262,160
-
-// Per-thread buffers, each buffer_bytes long on a 16-byte boundary. Only the
-// baseline entries with first <= second are allocated.
-struct working_memory {
-  float* sample_buffer[max_threads];
-  float* fft_buffer[max_threads];
-  float* station_spectrum[max_threads][max_stations];
-  float* baseline_spectrum[max_threads][max_stations][max_stations];
-};
-
-// One real-to-complex plan per worker thread and stream, made per process on
-// the main thread.
-struct fft_plan_table {
-  fftwf_plan plan[max_threads][max_streams];
-};
-
-// Everything the driver and its workers share. Written only on the main thread
-// while no worker runs.
-struct correlation_context {
+// Everything the workers of one period share. Filled on the main thread
+// before they start and only read while they run.
+struct period_inputs {
   const schedule_tables* schedule;
-  const raw_window* windows;     // max_stations entries
-  const cor_file_table* files;
+  const process_plan* plan;
+  const raw_window* windows;          // max_stations entries
+  const station_delay* delays;        // max_stations entries: the model at the second
+  const phase_tables* phases;
   working_memory* memory;
-  const fft_plan_table* plans;
-  station_delay station_delay_table[max_stations];
+  fftwf_plan plans[max_threads];      // the stream's plan of each worker
 };
 
 // The share of one parameter period given to one worker thread. The driver
@@ -54,27 +38,17 @@ struct correlation_job {
   int32_t period_index;   // 0-based parameter period within the second
   int32_t thread_index;   // 0-based index of this worker
   int32_t thread_count;   // workers started for this period
-  const correlation_context* context;
+  const period_inputs* inputs;
   int64_t segment_count;  // set by the worker: segments it handled
 };
 
 // Thread entry: correlates the segments of job->period_index whose index is
 // congruent to thread_index modulo thread_count and leaves, for every pair of
-// stations with a window and an open output file, the mean cross-power per
-// segment normalised by 0.625 N^2 in baseline_spectrum[thread_index]. A worker
-// that handled no segment leaves its cleared accumulators undivided.
+// the plan, the mean cross-power per segment normalised by 0.625 N^2 in
+// baseline_spectrum[thread_index]. A worker that handled no segment leaves
+// its cleared accumulators undivided.
 // Argument: a correlation_job*. Returns nullptr.
 void* correlation_worker(void* job);
-
-// Correlates UTC second epoch of process process_index with thread_count
-// workers (1..8) and appends one record per station pair, stream and
-// parameter period to the open output files. Returns 1, or -1 with the
-// message in the buffer (source not found, stream not correlatable, a worker
-// that cannot be started, a failed write).
-int32_t correlate_second(correlation_context& context, int32_t process_index, int32_t epoch,
-                         int32_t thread_count, message_buffer& message);
-
-// --- Building blocks of the worker, exposed for testing ---------------------
 
 // Start times of one worker's segments, in seconds from the start of the
 // second: t = period / pp + thread_index D, then t += thread_count D (repeated

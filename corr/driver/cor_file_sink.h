@@ -1,0 +1,28 @@
+// The record sink of korva_corr: records appended to the process's output
+// files, with the progress line of every period on standard output.
+#pragma once
+
+#include <cstdio>
+
+#include "cor_file.h"
+#include "correlator.h"
+
+namespace korva {
+
+class cor_file_sink : public record_sink {
+ public:
+  // Writes into the files of the table (opened by korva_open_cor_file),
+  // progress on out.
+  cor_file_sink(const cor_file_table& files, std::FILE* out) : files_(files), out_(out) {}
+
+  void period_started(const period_id& period) override;
+  int32_t write_record(const period_id& period, const station_pair& pair, const cor_record_header& header,
+                       const float* spectrum, int32_t bins, message_buffer& message) override;
+  void second_finished(int32_t epoch) override;
+
+ private:
+  const cor_file_table& files_;
+  std::FILE* out_;
+};
+
+}  // namespace korva
