@@ -85,9 +85,15 @@ command_outcome read_command_line(int argc, char** argv, run_settings& settings,
       case version_option:
         print_version(out);
         return command_outcome::finished;
-      default:  // reported by getopt_long; nothing to act on
-        break;
+      default:  // an unknown option or a missing argument, named by getopt_long
+        return command_outcome::failed;
     }
+  }
+  // A stray word is most likely a mistyped option: running on would write
+  // into directories the user did not mean.
+  if (optind < argc) {
+    std::fprintf(err, "korva_corr : Unexpected argument [%s]\n", argv[optind]);
+    return command_outcome::failed;
   }
   return command_outcome::run;
 }

@@ -28,8 +28,9 @@ enum class command_outcome {
 
 // Reads the long options in the order given (argv may be permuted). --help
 // and --version print on out and finish at once; refusals (a path over 255
-// characters, a --multi that is not an integer of 1 or more) print one line
-// on err. Options not known are reported by the option parser and ignored.
+// characters, a --multi that is not an integer of 1 or more, a word that is
+// not an option) print one line on err. An unknown option or a missing
+// argument is named by the option parser on standard error and fails.
 command_outcome read_command_line(int argc, char** argv, run_settings& settings, std::FILE* out,
                                   std::FILE* err);
 

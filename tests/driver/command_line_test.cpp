@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -98,11 +99,22 @@ TEST_F(CommandLine, VersionAfterARefusalIsNotReached) {
   EXPECT_EQ(err.text(), "korva_corr : Number of threads [--multi=0] is not an integer of 1 or more\n");
 }
 
-TEST_F(CommandLine, UnknownOptionsAreIgnored) {
-  ::testing::internal::CaptureStderr();  // getopt_long reports them there
-  EXPECT_EQ(read({"--frobnicate", "--multi=4", "positional"}), command_outcome::run);
-  ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(settings.thread_count, 4);
+TEST_F(CommandLine, UnknownOptionsMissingArgumentsAndStrayWordsAreRefused) {
+  struct refusal {
+    std::vector<std::string> words;
+    const char* named;  // what the one-line message must name
+  };
+  for (const refusal& r : {refusal{{"--cor_dir=x", "--multi=4"}, "cor_dir"},
+                           refusal{{"--schedule=s", "--cor-dir"}, "cor-dir"},
+                           refusal{{"--multi=4", "positional"}, "positional"}}) {
+    ::testing::internal::CaptureStderr();  // getopt_long names unknown options there
+    EXPECT_EQ(read(r.words), command_outcome::failed) << r.named;
+    const std::string parser_text = ::testing::internal::GetCapturedStderr();
+    const std::string text = parser_text + err.text();
+    EXPECT_NE(text.find(r.named), std::string::npos) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    EXPECT_EQ(out.text(), "");
+  }
 }
 
 TEST(ThreadCount, WholeIntegersOfOneOrMoreAndEightAtMost) {

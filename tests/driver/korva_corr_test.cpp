@@ -227,12 +227,14 @@ TEST_F(KorvaCorr, RunEndsAfterTheThousandthProcess) {
   EXPECT_EQ(lines[2005], info + "Correlation Finished");
 }
 
-TEST_F(KorvaCorr, UnknownOptionsAreReportedAndIgnored) {
+TEST_F(KorvaCorr, UnknownOptionsAndStrayWordsFailBeforeAnyOutput) {
   write_schedule("# empty\n");
-  const program_result r = run({"--schedule=test.sch", "--frobnicate"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.err.find("frobnicate"), std::string::npos);
-  EXPECT_NE(r.out.find("Correlation Finished"), std::string::npos);
+  for (const char* word : {"--frobnicate", "--cor_dir=elsewhere", "stray"}) {
+    const program_result r = run({"--schedule=test.sch", word});
+    EXPECT_EQ(r.status, 1) << word;
+    EXPECT_NE(r.err.find(std::string(word).substr(word[0] == '-' ? 2 : 0, 7)), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "") << word;
+  }
 }
 
 }  // namespace
