@@ -1,6 +1,7 @@
 #include "info_lines.h"
 
 #include <ctime>
+#include <string>
 
 namespace korva {
 
@@ -15,7 +16,39 @@ void print_process_line(std::FILE* out, int32_t number, const char* event, const
                static_cast<int>(now.tv_usec));
 }
 
+// UTC second as "YYYY/DDD HH:MM:SS".
+void format_epoch(int32_t epoch, char (&text)[32]) {
+  const std::time_t seconds = epoch;
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  std::strftime(text, sizeof text, "%Y/%j %H:%M:%S", &utc);
+}
+
+// Runs listed in a warning; the count of the others follows them.
+constexpr std::size_t listed_runs = 4;
+
 }  // namespace
+
+void print_missing_data(std::FILE* err, int32_t number, const station_info& station,
+                        const station_coverage& coverage, int32_t process_length) {
+  if (coverage.missing_segments == 0 || coverage.segments == 0) return;
+  std::string seconds;
+  const std::vector<second_run> runs = second_runs(coverage.missing_seconds);
+  for (std::size_t r = 0; r < runs.size() && r < listed_runs; ++r) {
+    char first[32], last[32];
+    format_epoch(runs[r].first, first);
+    format_epoch(runs[r].last, last);
+    seconds += (r > 0 ? ", " : "") + std::string(first);
+    if (runs[r].last != runs[r].first) seconds += std::string(" - ") + (last + 9);  // time of day only
+  }
+  if (runs.size() > listed_runs) seconds += " and " + std::to_string(runs.size() - listed_runs) + " more";
+  std::fprintf(err,
+               "korva_corr : Warning: Process[%04d] station[%.16s]: raw data missing in %zu of %d seconds "
+               "(%s); %.1f%% of its segments are zeros\n",
+               number, station.name, coverage.missing_seconds.size(), process_length, seconds.c_str(),
+               100.0 * static_cast<double>(coverage.missing_segments) / static_cast<double>(coverage.segments));
+  std::fflush(err);
+}
 
 void format_wall_clock(const timeval& now, char (&text)[32]) {
   const std::time_t seconds = now.tv_sec;

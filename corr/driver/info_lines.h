@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "command_line.h"
+#include "data_coverage.h"
 #include "schedule.h"
 
 namespace korva {
@@ -19,6 +20,13 @@ void print_start_lines(std::FILE* out, const run_settings& settings, const termi
 // number, at wall-clock time now.
 void print_process_started(std::FILE* out, int32_t number, const timeval& now);
 void print_process_finished(std::FILE* out, int32_t number, const timeval& now);
+
+// The warning line of a station of process number (1-based) whose raw data
+// did not cover every segment: how many of the process's seconds lacked data,
+// which (as runs of consecutive seconds, the first few), and the fraction of
+// the station's segments affected. Prints nothing for complete data.
+void print_missing_data(std::FILE* err, int32_t number, const station_info& station,
+                        const station_coverage& coverage, int32_t process_length);
 
 // The last line of a run.
 void print_correlation_finished(std::FILE* out);

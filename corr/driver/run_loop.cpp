@@ -61,7 +61,11 @@ class correlation_run {
       return report_failure(out_, message);
     if (korva_open_cor_file(process, tables_, settings_.cor_dir, *files_, message) < 0)
       return report_failure(out_, message);
-    if (run_seconds(resolve_process_plan(tables_, index)) != exit_success) return exit_failure;
+    const process_plan plan = resolve_process_plan(tables_, index);
+    correlator_.clear_coverage();
+    const int seconds_status = run_seconds(plan);
+    report_missing_data(plan);
+    if (seconds_status != exit_success) return exit_failure;
     // Closing flushes the last records: a failure there is a write error.
     if (korva_close_cor_file(process, tables_, settings_.cor_dir, *files_, message) < 0)
       return report_failure(err_, message);
@@ -70,6 +74,16 @@ class correlation_run {
     correlator_.destroy_plans();
     print_process_finished(out_, index + 1, wall_clock());
     return exit_success;
+  }
+
+  // A warning per station whose raw files did not cover every segment.
+  void report_missing_data(const process_plan& plan) {
+    const data_coverage& coverage = correlator_.coverage();
+    for (int s = 0; s < max_stations; ++s) {
+      if (!plan.takes_part[s]) continue;
+      print_missing_data(err_, plan.process_index + 1, tables_.stations[s], coverage.station[s],
+                         tables_.processes[plan.process_index].length);
+    }
   }
 
   // Every second t of the process, epoch <= t < epoch + length in unsigned

@@ -122,6 +122,7 @@ struct worker_setup {
   int32_t bins;                // n / 2
   segment_layout layout;
   int64_t words_per_segment;
+  int64_t recorded_words;      // words the process's raw files should hold: W x length
   long double duration;        // of one segment, seconds
   sample_decoder decode;
   int32_t channel;             // 0-based
@@ -148,6 +149,7 @@ worker_setup set_up_worker(const correlation_job& job) {
                       n / 2,
                       layout,
                       (static_cast<uint32_t>(n) * bit_product) >> 5,
+                      int64_t{layout.words_per_second} * in.schedule->processes[job.process_index].length,
                       static_cast<long double>(n) / terminal.sample_rate,
                       select_sample_decoder(terminal.bits, terminal.channels),
                       stream.channel - 1,
@@ -167,8 +169,10 @@ void clear_accumulators(const worker_setup& w) {
 
 // The rotated spectrum of every taking-part station for the segment that
 // starts t seconds into the second; zero where the segment is outside the
-// station's window.
-void transform_segment(const worker_setup& w, int32_t epoch, long double t, uint64_t dither) {
+// station's window, which is counted in missing when a complete raw file
+// would have held it.
+void transform_segment(const worker_setup& w, int32_t epoch, long double t, uint64_t dither,
+                       int64_t (&missing)[max_stations]) {
   const period_inputs& in = w.in;
   working_memory& memory = *in.memory;
   for (int s = 0; s < max_stations; ++s) {
@@ -179,6 +183,10 @@ void transform_segment(const worker_setup& w, int32_t epoch, long double t, uint
         locate_segment(t, epoch, w.process.epoch, in.delays[s], in.schedule->clocks[s], w.layout);
     if (!where.valid || !inside_window(window, where.first_word, w.words_per_segment)) {
       std::memset(spectrum, 0, static_cast<std::size_t>(w.n) * sizeof(float));
+      // Segments that the delay moves past either end of the recording are
+      // expected; one that a complete file would hold is missing data.
+      if (where.valid && where.first_word >= 0 && where.first_word + w.words_per_segment <= w.recorded_words)
+        ++missing[s];
       continue;
     }
     w.decode(window.base + (where.first_word - window.first_word), memory.sample_buffer[w.k], w.n, w.channel);
@@ -223,12 +231,13 @@ void* correlation_worker(void* argument) {
   // each addition as the accumulated sum is kept in integers.
   int64_t weight = 0;
   int64_t segments = 0;
+  for (int64_t& count : job.missing_segments) count = 0;
   for (segment_clock clock = first_segment(job.period_index, w.stream.pp_per_second, w.duration,
                                            job.thread_index, job.thread_count);
        clock.running(); clock.advance()) {
     const uint64_t segment_dither = dither.next();  // one value for all stations
     ++segments;
-    transform_segment(w, job.epoch, clock.t, segment_dither);
+    transform_segment(w, job.epoch, clock.t, segment_dither, job.missing_segments);
     accumulate_pairs(w);
     weight = static_cast<int64_t>(weight + w.segment_weight);
   }

@@ -40,13 +40,15 @@ struct correlation_job {
   int32_t thread_count;   // workers started for this period
   const period_inputs* inputs;
   int64_t segment_count;  // set by the worker: segments it handled
+  int64_t missing_segments[max_stations];  // set by the worker: of those, outside each station's window
 };
 
 // Thread entry: correlates the segments of job->period_index whose index is
 // congruent to thread_index modulo thread_count and leaves, for every pair of
 // the plan, the mean cross-power per segment normalised by 0.625 N^2 in
 // baseline_spectrum[thread_index]. A worker that handled no segment leaves
-// its cleared accumulators undivided.
+// its cleared accumulators undivided. Counts, per station, the segments that
+// lay outside the station's window (and so contributed zeros).
 // Argument: a correlation_job*. Returns nullptr.
 void* correlation_worker(void* job);
 

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "cor_file.h"
+#include "data_coverage.h"
 #include "message_buffer.h"
 #include "process_plan.h"
 #include "raw_file.h"
@@ -61,6 +62,11 @@ class correlator {
   // failed write). On success the buffer holds the last source lookup.
   int32_t correlate_second(const process_plan& plan, int32_t epoch, const raw_window_table& windows,
                            record_sink& sink, message_buffer& message);
+
+  // The segments correlated and found missing per station since the last
+  // clear_coverage (a correlator starts clear).
+  const data_coverage& coverage() const;
+  void clear_coverage();
 
   // Stream stream_index only, from the source the plan resolved for it.
   int32_t correlate_stream(const process_plan& plan, int32_t stream_index, int32_t epoch,

@@ -22,6 +22,7 @@ struct correlator::state {
   phase_tables phases;
   fftwf_plan plans[max_threads][max_streams] = {};
   station_delay delays[max_stations] = {};  // the latest model of each station
+  data_coverage coverage;
 };
 
 namespace {
@@ -114,10 +115,23 @@ void average_workers(working_memory& memory, const correlation_job* jobs, int32_
   for (int32_t m = 0; m < floats; ++m) sum[m] /= divisor;
 }
 
+// Adds the workers' segment counts of every taking-part station.
+void count_coverage(const process_plan& plan, const correlation_job* jobs, int32_t thread_count, int32_t epoch,
+                    data_coverage& coverage) {
+  int64_t segments = 0;
+  for (int k = 0; k < thread_count; ++k) segments += jobs[k].segment_count;
+  for (int s = 0; s < max_stations; ++s) {
+    if (!plan.takes_part[s]) continue;
+    int64_t missing = 0;
+    for (int k = 0; k < thread_count; ++k) missing += jobs[k].missing_segments[s];
+    coverage.add(s, epoch, segments, missing);
+  }
+}
+
 }  // namespace
 
 correlator::correlator(const schedule_tables& schedule, int32_t thread_count, working_memory memory)
-    : state_(new state{schedule, thread_count, std::move(memory), {}}) {}
+    : state_(new state{schedule, thread_count, std::move(memory), {}, {}, {}, {}}) {}
 
 correlator::~correlator() { destroy_plans(); }
 
@@ -155,14 +169,15 @@ namespace {
 // One period: workers started and joined, their spectra averaged, one record
 // per pair handed to the sink.
 int32_t correlate_period(const period_inputs& inputs, const period_id& period, int32_t thread_count,
-                         record_sink& sink, message_buffer& message) {
+                         record_sink& sink, data_coverage& coverage, message_buffer& message) {
   sink.period_started(period);
   correlation_job jobs[max_threads];
   for (int k = 0; k < thread_count; ++k) {
-    jobs[k] = correlation_job{period.epoch,        period.process_index, period.stream_index, period.period_index,
-                              k,                   thread_count,         &inputs,             0};
+    jobs[k] = correlation_job{period.epoch, period.process_index, period.stream_index, period.period_index, k,
+                              thread_count, &inputs,      0,                    {}};
   }
   if (!run_workers(jobs, thread_count, message)) return -1;
+  count_coverage(*inputs.plan, jobs, thread_count, period.epoch, coverage);
   const int32_t bins = inputs.schedule->streams[period.stream_index].fft_points / 2;
   const process_plan& plan = *inputs.plan;
   for (int p = 0; p < plan.pair_count; ++p) {
@@ -225,10 +240,14 @@ int32_t correlator::correlate_stream_from(const process_plan& plan, int32_t stre
   for (int k = 0; k < s.thread_count; ++k) inputs.plans[k] = s.plans[k][stream_index];
   for (int32_t p = 0; p < stream.pp_per_second; ++p) {
     const period_id period{plan.process_index, epoch, stream_index, p, stream.pp_per_second};
-    if (correlate_period(inputs, period, s.thread_count, sink, message) != 1) return -1;
+    if (correlate_period(inputs, period, s.thread_count, sink, s.coverage, message) != 1) return -1;
   }
   return 1;
 }
+
+const data_coverage& correlator::coverage() const { return state_->coverage; }
+
+void correlator::clear_coverage() { state_->coverage.clear(); }
 
 void print_progress_line(std::FILE* out, const period_id& period) {
   std::time_t seconds = period.epoch;

@@ -88,5 +88,25 @@ TEST(InfoLines, WallClockIgnoresTheLocalTimeZone) {
   tzset();
 }
 
+// Seconds 0, 1, 2 | 5 | 7, 8 | 10 | 12 | 14 of 2020/001 as runs, the first four listed.
+TEST(InfoLines, MissingDataListsRunsOfSecondsAndTheShareOfSegments) {
+  constexpr int32_t day = 1577836800;  // 2020/001 00:00:00
+  data_coverage coverage;
+  for (int32_t t : {0, 1, 2, 5, 7, 8, 10, 12, 14}) {
+    coverage.add(3, day + t, 40, 10);
+    coverage.add(3, day + t, 40, 0);  // a second stream of the same second adds no second
+  }
+  coverage.add(3, day + 15, 80, 0);
+  ASSERT_EQ(coverage.station[3].missing_seconds.size(), 9u);
+  const station_info station{"DELTA", 0, 0, 0};
+  EXPECT_EQ(printed_by([&](std::FILE* f) { print_missing_data(f, 12, station, coverage.station[3], 16); }),
+            "korva_corr : Warning: Process[0012] station[DELTA]: raw data missing in 9 of 16 seconds "
+            "(2020/001 00:00:00 - 00:00:02, 2020/001 00:00:05, 2020/001 00:00:07 - 00:00:08, 2020/001 00:00:10 "
+            "and 2 more); 11.2% of its segments are zeros\n");
+  EXPECT_EQ(printed_by([&](std::FILE* f) { print_missing_data(f, 1, station, coverage.station[0], 16); }), "");
+  coverage.clear();
+  EXPECT_TRUE(coverage.station[3].missing_seconds.empty());
+}
+
 }  // namespace
 }  // namespace korva

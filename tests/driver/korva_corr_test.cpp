@@ -171,10 +171,31 @@ TEST_F(KorvaCorr, RawFileTooShortFailsTheMapOnStandardOutput) {
   write_raw("ALPHA_2020001000000.raw", 4096);  // reaches only into the first second
   const program_result r = run({"--schedule=test.sch"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "");
+  // What was correlated before the failure is reported as nearly empty.
+  const std::regex warning(R"(korva_corr : Warning: Process\[0001\] station\[ALPHA\]: raw data missing in 1 of 2 )"
+                           R"(seconds \(2020/001 00:00:00\); (\d+\.\d)% of its segments are zeros\n)");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(r.err, m, warning)) << r.err;
+  EXPECT_GT(std::stod(m[1]), 95.0);  // 4096 of 250,000 bytes are there
   const std::vector<std::string> lines = lines_of(r.out);
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back().rfind("korva_mmap_raw_file: Can't mmap the raw-file[ALPHA: <", 0), 0u) << r.out;
+}
+
+// A file that ends inside the last second: the run succeeds (the missing
+// segments are zeros, as the format defines), and says so per station.
+TEST_F(KorvaCorr, RawDataEndingEarlyIsReportedPerStationAndProcess) {
+  write_schedule(head + "$Process 2020/001 00:00:00 4 SRC AB\n");
+  write_raw("ALPHA_2020001000000.raw", 4 * bytes_per_second);
+  write_raw("BRAVO_2020001000000.raw", 3 * bytes_per_second + bytes_per_second / 2);
+  const program_result r = run({"--schedule=test.sch"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::regex warning(R"(korva_corr : Warning: Process\[0001\] station\[BRAVO\]: raw data missing in 1 of 4 )"
+                           R"(seconds \(2020/001 00:00:03\); (\d+\.\d)% of its segments are zeros\n)");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(r.err, m, warning)) << r.err;
+  // Half of the last of four seconds, less the margin's rounding: about 12.5 %.
+  EXPECT_NEAR(std::stod(m[1]), 12.5, 0.3);
 }
 
 TEST_F(KorvaCorr, DirectoriesFromOptionEnvironmentOrCurrentFolder) {

@@ -162,7 +162,7 @@ struct WindowCheck : correlation_run {
     windows[0] = {words.data(), 0, 2048};
     windows[1] = {words.data() + first, first, count};
     const period_inputs inputs{tables.get(), &plan, windows, delays, &phases, &memory, {fft}};
-    correlation_job job{korva_test::epoch_2020, 0, 0, 0, 0, 1, &inputs, -1};
+    correlation_job job{korva_test::epoch_2020, 0, 0, 0, 0, 1, &inputs, -1, {}};
     correlation_worker(&job);
     EXPECT_EQ(job.segment_count, 32);
     expect_normalised_power(memory.baseline_spectrum[0][0][0], 0, 31);
