@@ -122,13 +122,20 @@ struct worker_setup {
   int32_t bins;                // n / 2
   segment_layout layout;
   int64_t words_per_segment;
-  int64_t recorded_words;      // words the process's raw files should hold: W x length
+  int64_t recorded_words;      // words of a complete raw file that its windows can reach
   long double duration;        // of one segment, seconds
   sample_decoder decode;
   int32_t channel;             // 0-based
   fftwf_plan plan;
   long double segment_weight;  // 0.625 N^2
 };
+
+// Words of a complete raw file of the process (W x length) that its windows
+// map: a window ends on a whole page, so a last partial page is never read.
+int64_t reachable_words(uint32_t words_per_second, int32_t length) {
+  const int64_t bytes = int64_t{words_per_second} * 4 * length;
+  return bytes / raw_page_bytes * raw_page_bytes / 4;
+}
 
 worker_setup set_up_worker(const correlation_job& job) {
   const period_inputs& in = *job.inputs;
@@ -149,7 +156,7 @@ worker_setup set_up_worker(const correlation_job& job) {
                       n / 2,
                       layout,
                       (static_cast<uint32_t>(n) * bit_product) >> 5,
-                      int64_t{layout.words_per_second} * in.schedule->processes[job.process_index].length,
+                      reachable_words(layout.words_per_second, in.schedule->processes[job.process_index].length),
                       static_cast<long double>(n) / terminal.sample_rate,
                       select_sample_decoder(terminal.bits, terminal.channels),
                       stream.channel - 1,
@@ -165,6 +172,15 @@ void clear_accumulators(const worker_setup& w) {
     std::memset(w.in.memory->baseline_spectrum[w.k][pair.first][pair.second], 0,
                 static_cast<std::size_t>(w.n) * sizeof(float));
   }
+}
+
+// Whether a segment outside its window is one that a complete raw file would
+// hold but this one does not. Segments that the delay moves past either end
+// of the recording are expected losses, not missing data.
+bool lacks_recorded_data(const worker_setup& w, const raw_window& window, const segment_geometry& where) {
+  if (!where.valid || where.first_word < 0) return false;
+  const int64_t end = where.first_word + w.words_per_segment;
+  return end <= w.recorded_words && end > window.file_words;
 }
 
 // The rotated spectrum of every taking-part station for the segment that
@@ -183,10 +199,7 @@ void transform_segment(const worker_setup& w, int32_t epoch, long double t, uint
         locate_segment(t, epoch, w.process.epoch, in.delays[s], in.schedule->clocks[s], w.layout);
     if (!where.valid || !inside_window(window, where.first_word, w.words_per_segment)) {
       std::memset(spectrum, 0, static_cast<std::size_t>(w.n) * sizeof(float));
-      // Segments that the delay moves past either end of the recording are
-      // expected; one that a complete file would hold is missing data.
-      if (where.valid && where.first_word >= 0 && where.first_word + w.words_per_segment <= w.recorded_words)
-        ++missing[s];
+      if (lacks_recorded_data(w, window, where)) ++missing[s];
       continue;
     }
     w.decode(window.base + (where.first_word - window.first_word), memory.sample_buffer[w.k], w.n, w.channel);

@@ -142,6 +142,7 @@ int32_t korva_mmap_raw_file(const process_info& process, const schedule_tables& 
     windows[i].base = static_cast<const uint32_t*>(base);
     windows[i].first_word = span.start / 4;
     windows[i].word_count = (span.end - span.start) / 4;
+    windows[i].file_words = lower_to_page(static_cast<int64_t>(status.st_size)) / 4;
   }
   write_message(message, "korva_mmap_raw_file: All raw-file have been mapped");
   return 1;

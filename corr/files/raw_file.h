@@ -26,6 +26,9 @@ struct raw_window {
   const uint32_t* base = nullptr;  // null when the station has no window
   int64_t first_word = 0;
   int64_t word_count = 0;
+  // Words of the file that any window can reach (its size lowered to a
+  // whole page): a segment beyond them is missing from the file.
+  int64_t file_words = 0;
 };
 
 using raw_descriptor_table = raw_descriptor[max_stations];
