@@ -16,14 +16,6 @@ void print_process_line(std::FILE* out, int32_t number, const char* event, const
                static_cast<int>(now.tv_usec));
 }
 
-// UTC second as "YYYY/DDD HH:MM:SS".
-void format_epoch(int32_t epoch, char (&text)[32]) {
-  const std::time_t seconds = epoch;
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  std::strftime(text, sizeof text, "%Y/%j %H:%M:%S", &utc);
-}
-
 // Runs listed in a warning; the count of the others follows them.
 constexpr std::size_t listed_runs = 4;
 
@@ -36,8 +28,8 @@ void print_missing_data(std::FILE* err, int32_t number, const station_info& stat
   const std::vector<second_run> runs = second_runs(coverage.missing_seconds);
   for (std::size_t r = 0; r < runs.size() && r < listed_runs; ++r) {
     char first[32], last[32];
-    format_epoch(runs[r].first, first);
-    format_epoch(runs[r].last, last);
+    format_epoch_text(runs[r].first, first);
+    format_epoch_text(runs[r].last, last);
     seconds += (r > 0 ? ", " : "") + std::string(first);
     if (runs[r].last != runs[r].first) seconds += std::string(" - ") + (last + 9);  // time of day only
   }
@@ -48,6 +40,13 @@ void print_missing_data(std::FILE* err, int32_t number, const station_info& stat
                number, station.name, coverage.missing_seconds.size(), process_length, seconds.c_str(),
                100.0 * static_cast<double>(coverage.missing_segments) / static_cast<double>(coverage.segments));
   std::fflush(err);
+}
+
+void format_epoch_text(int32_t epoch, char (&text)[32]) {
+  const std::time_t seconds = epoch;
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  std::strftime(text, sizeof text, "%Y/%j %H:%M:%S", &utc);
 }
 
 void format_wall_clock(const timeval& now, char (&text)[32]) {

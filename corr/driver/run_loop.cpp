@@ -1,6 +1,7 @@
 #include "run_loop.h"
 
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -11,6 +12,7 @@
 #include "correlator.h"
 #include "info_lines.h"
 #include "raw_file.h"
+#include "run_signals.h"
 
 namespace korva {
 
@@ -38,9 +40,24 @@ class correlation_run {
         tables_(tables),
         correlator_(tables, settings.thread_count, std::move(memory)),
         files_(std::make_unique<cor_file_table>()),
-        sink_(*files_, out),
+        sink_(tables, *files_, out),
         out_(out),
-        err_(err) {}
+        err_(err) {
+    guard_raw_windows(windows_);
+  }
+
+  // A run that ended early still flushes and closes what it opened, so every
+  // output file ends on the last record written.
+  ~correlation_run() {
+    guard_raw_windows(nullptr);
+    message_buffer ignored;
+    korva_umap_raw_file(current_process(), tables_, descriptors_, windows_, 0, ignored);
+    korva_close_cor_file(current_process(), tables_, settings_.cor_dir, *files_, ignored);
+    for (raw_descriptor& descriptor : descriptors_) {
+      if (descriptor.fd >= 0) close(descriptor.fd);
+      descriptor.fd = -1;
+    }
+  }
 
   int run_all() {
     for (int32_t p = 0; p < max_processes && tables_.processes[p].epoch != 0; ++p) {
@@ -53,6 +70,7 @@ class correlation_run {
  private:
   // One process from its Started to its Finished line.
   int run_process(int32_t index) {
+    process_index_ = index;
     const process_info& process = tables_.processes[index];
     message_buffer message;
     print_process_started(out_, index + 1, wall_clock());
@@ -96,6 +114,7 @@ class correlation_run {
     const uint32_t end = first + static_cast<uint32_t>(process.length);
     for (uint32_t t = first; t < end; ++t) {
       const int32_t second = static_cast<int32_t>(t);
+      if (stop_signal() != 0) return report_stop(plan, second);
       if (korva_mmap_raw_file(process, tables_, descriptors_, windows_, second, message) < 0)
         return report_failure(out_, message);
       if (correlator_.correlate_second(plan, second, windows_, sink_, message) < 0)
@@ -106,8 +125,21 @@ class correlation_run {
     return exit_success;
   }
 
+  // A stop requested between seconds: where the run stopped.
+  int report_stop(const process_plan& plan, int32_t second) {
+    char text[32];
+    format_epoch_text(second, text);
+    std::fprintf(err_, "korva_corr : Stopped by signal %s at Process[%04d] %s, every output file ends on a whole "
+                 "record\n", sigabbrev_np(stop_signal()), plan.process_index + 1, text);
+    std::fflush(err_);
+    return exit_failure;
+  }
+
+  const process_info& current_process() const { return tables_.processes[process_index_]; }
+
   const run_settings& settings_;
   const schedule_tables& tables_;
+  int32_t process_index_ = 0;
   correlator correlator_;
   raw_descriptor_table descriptors_;
   raw_window_table windows_;
@@ -121,13 +153,16 @@ class correlation_run {
 
 int run_processes(const run_settings& settings, const schedule_tables& tables, working_memory memory,
                   std::FILE* out, std::FILE* err) {
-  correlation_run run(settings, tables, std::move(memory), out, err);
-  return run.run_all();
+  const int status = correlation_run(settings, tables, std::move(memory), out, err).run_all();
+  // A run stopped by a signal ends as the shell reports a signal: 128 + its number.
+  if (status != exit_success && stop_signal() != 0) return 128 + stop_signal();
+  return status;
 }
 
 int korva_corr_main(int argc, char** argv) {
   setenv("TZ", "GMT", 1);
   tzset();
+  install_run_signal_handlers();
   if (argc <= 1) {
     print_usage(stdout);
     return exit_success;
