@@ -1,5 +1,6 @@
 #include "run_loop.h"
 
+#include <sys/resource.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -60,6 +61,7 @@ class correlation_run {
   }
 
   int run_all() {
+    if (!open_file_limit_suffices()) return exit_failure;
     for (int32_t p = 0; p < max_processes && tables_.processes[p].epoch != 0; ++p) {
       if (run_process(p) != exit_success) return exit_failure;
     }
@@ -123,6 +125,30 @@ class correlation_run {
         return report_failure(out_, message);
     }
     return exit_success;
+  }
+
+  // A process holds one descriptor per output file and taking-part station.
+  // Raises the soft limit as far as the hard one allows when the largest
+  // process needs more, and refuses the run before any file is created when
+  // even that is too low (instead of failing half-way with empty files).
+  bool open_file_limit_suffices() {
+    constexpr rlim_t reserved = 16;  // standard streams, the schedule, libraries
+    rlim_t needed = 0;
+    int32_t largest = 0;
+    for (int32_t p = 0; p < max_processes && tables_.processes[p].epoch != 0; ++p) {
+      const process_plan plan = resolve_process_plan(tables_, p);
+      const rlim_t files = static_cast<rlim_t>(plan.pair_count) * plan.stream_count + plan.station_count + reserved;
+      if (files > needed) needed = files, largest = p;
+    }
+    rlimit limit{};
+    if (needed == 0 || getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= needed) return true;
+    const rlimit raised{limit.rlim_max >= needed ? needed : limit.rlim_max, limit.rlim_max};
+    if (raised.rlim_cur > limit.rlim_cur && setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+    if (limit.rlim_cur >= needed) return true;
+    std::fprintf(err_, "korva_corr : Process[%04d] needs %llu open files, more than the limit of %llu\n",
+                 largest + 1, static_cast<unsigned long long>(needed), static_cast<unsigned long long>(limit.rlim_cur));
+    std::fflush(err_);
+    return false;
   }
 
   // A stop requested between seconds: where the run stopped.

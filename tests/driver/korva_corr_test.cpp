@@ -198,6 +198,28 @@ TEST_F(KorvaCorr, RawDataEndingEarlyIsReportedPerStationAndProcess) {
   EXPECT_NEAR(std::stod(m[1]), 12.5, 0.3);
 }
 
+// 3 pairs of 2 stations x 8 streams = 24 output files, 2 raw files and 16 to spare.
+TEST_F(KorvaCorr, TooFewFileDescriptorsAreRefusedBeforeAnyFileAndRaisedWhenAllowed) {
+  std::string streams;
+  for (int s = 2; s <= 8; ++s) streams += "$Stream CH" + std::to_string(s) + " SRC 8.192e9 1 1024 1\n";
+  write_schedule(head + streams + "$Process 2020/001 00:00:00 1 SRC AB\n");
+  write_raw("ALPHA_2020001000000.raw", bytes_per_second);
+  write_raw("BRAVO_2020001000000.raw", bytes_per_second);
+  const auto correlate_with_limits = [&](const std::string& soft, const std::string& hard) {
+    return testing::run_program("/bin/sh", {"-c", "ulimit -Sn " + soft + " && ulimit -Hn " + hard + " && exec " +
+                                                      KORVA_CORR_PATH + " --schedule=test.sch"},
+                                folder.path());
+  };
+  const program_result refused = correlate_with_limits("30", "30");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "korva_corr : Process[0001] needs 42 open files, more than the limit of 30\n");
+  for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
+    EXPECT_NE(entry.path().extension(), ".cor") << entry.path();
+  const program_result raised = correlate_with_limits("30", "64");
+  EXPECT_EQ(raised.status, 0) << raised.err;
+  EXPECT_TRUE(std::filesystem::exists(folder.path() / "ALPHA_BRAVO_2020001000000_CH8.cor"));
+}
+
 TEST_F(KorvaCorr, DirectoriesFromOptionEnvironmentOrCurrentFolder) {
   write_schedule(head + "$Process 2020/001 00:00:00 1 SRC A\n");
   const program_result env = run({"--schedule=test.sch"}, {{"RAW-FILE", "envraw"}, {"COR-FILE", "envcor"}});
