@@ -84,12 +84,18 @@ int32_t korva_open_raw_file(const process_info& process, const schedule_tables& 
       write_message(message, "korva_open_raw_file : Too long path of the raw-file[%s]", path);
       return -1;
     }
-    const int fd = open(path, O_RDONLY | O_LARGEFILE);
+    // Without O_NONBLOCK a FIFO would wait for a writer for ever.
+    const int fd = open(path, O_RDONLY | O_LARGEFILE | O_NONBLOCK);
     if (fd < 0) {
       write_message(message, "korva_open_raw_file : Can't open the raw-file[%s]", path);
       return -1;
     }
     descriptors[i].fd = fd;
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+      write_message(message, "korva_open_raw_file : The raw-file[%s] is not a regular file", path);
+      return -1;  // the descriptor is closed with the others
+    }
   }
   write_message(message, "korva_open_raw_file : All raw-files have been opened");
   return 1;

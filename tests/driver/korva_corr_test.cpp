@@ -2,6 +2,8 @@
 // and standard error and its exit status.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <ctime>
 #include <regex>
 #include <string>
@@ -180,6 +182,22 @@ TEST_F(KorvaCorr, RawFileTooShortFailsTheMapOnStandardOutput) {
   const std::vector<std::string> lines = lines_of(r.out);
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back().rfind("korva_mmap_raw_file: Can't mmap the raw-file[ALPHA: <", 0), 0u) << r.out;
+}
+
+// A FIFO would block the open for ever, a directory would fail the map with
+// a misleading message: both are refused when the process opens its files.
+TEST_F(KorvaCorr, RawFilesThatAreNotRegularFilesAreRefusedAtOpen) {
+  write_schedule(head + "$Process 2020/001 00:00:00 1 SRC AB\n");
+  write_raw("ALPHA_2020001000000.raw", bytes_per_second);
+  ASSERT_EQ(mkfifo((folder.path() / "BRAVO_2020001000000.raw").c_str(), 0600), 0);
+  program_result r = run({"--schedule=test.sch"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(lines_of(r.out).back(), "korva_open_raw_file : The raw-file[./BRAVO_2020001000000.raw] is not a regular file");
+  std::filesystem::remove(folder.path() / "BRAVO_2020001000000.raw");
+  std::filesystem::create_directory(folder.path() / "BRAVO_2020001000000.raw");
+  r = run({"--schedule=test.sch"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(lines_of(r.out).back(), "korva_open_raw_file : The raw-file[./BRAVO_2020001000000.raw] is not a regular file");
 }
 
 // A file that ends inside the last second: the run succeeds (the missing
