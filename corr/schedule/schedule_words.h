@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "epoch_text.h"  // parse_epoch reads the date and time words
+
 namespace korva {
 
 inline constexpr int max_line_words = 16;
@@ -31,10 +33,6 @@ bool parse_int32(std::string_view word, int32_t& value);
 
 // Finite real in fixed or exponent notation (no hexadecimal, no inf or nan).
 bool parse_real(std::string_view word, double& value);
-
-// UTC second of the date word "YYYY/DDD" (day of the year 1..365 or 366) and
-// the time word "HH:MM:SS" (seconds 0..60); fails unless it fits 32 bits.
-bool parse_epoch(std::string_view date, std::string_view time, int32_t& epoch);
 
 // Recording mode word "<rate>Msps/<bits>bit/<channels>ch" of unsigned
 // decimal numbers (rate up to 10 digits, the others up to 9).
