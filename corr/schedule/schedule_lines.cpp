@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "epoch_text.h"
 #include "math_constants.h"
 #include "schedule.h"
 #include "schedule_words.h"

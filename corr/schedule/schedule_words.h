@@ -1,14 +1,13 @@
 // Word-level parsing of schedule lines: splitting a line into blank-separated
-// words and strict conversions of one word to a number or a date. Every
-// conversion accepts the whole word or nothing, so a malformed value fails its
-// line instead of being stored half-read.
+// words and strict conversions of one word to a number or a recording mode
+// (dates and times: parse_epoch). Every conversion accepts the whole word or
+// nothing, so a malformed value fails its line instead of being stored
+// half-read.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
-
-#include "epoch_text.h"  // parse_epoch reads the date and time words
 
 namespace korva {
 
