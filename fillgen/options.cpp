@@ -4,7 +4,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <ctime>
+#include <limits>
+#include <string_view>
 
 namespace fillgen {
 
@@ -22,24 +23,83 @@ const char usage_text[] =
 
 const char version_text[] = "fillgen [Version 1.0.0.0]\n";
 
-bool parse_epoch(const char* text, int64_t& epoch) {
-  std::tm parsed{};
-  const char* end = strptime(text, "%Y/%j %H:%M:%S", &parsed);
-  if (end == nullptr || *end != '\0') return false;
-  std::tm normalised = parsed;
-  normalised.tm_isdst = 0;
-  errno = 0;
-  const std::time_t seconds = std::mktime(&normalised);
-  if (seconds == static_cast<std::time_t>(-1) && errno != 0) return false;
-  // A day past the end of its year or a 60th second would be carried over
-  // into another date: refuse it rather than write a file of another epoch.
-  if (normalised.tm_year != parsed.tm_year || normalised.tm_yday != parsed.tm_yday ||
-      normalised.tm_hour != parsed.tm_hour || normalised.tm_min != parsed.tm_min ||
-      normalised.tm_sec != parsed.tm_sec) {
-    return false;
+// The epoch rule of the correlator's schedule reader, kept here because the
+// generator shares no code with the correlator; a test feeds the same words
+// to both and checks that they agree.
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+// Reads 1..max_digits decimal digits from the front of text.
+bool take_digits(std::string_view& text, int max_digits, int64_t& value) {
+  int n = 0;
+  value = 0;
+  while (n < static_cast<int>(text.size()) && is_digit(text[n])) {
+    if (++n > max_digits) return false;
+    value = value * 10 + (text[n - 1] - '0');
   }
-  epoch = static_cast<int64_t>(seconds);
+  if (n == 0) return false;
+  text.remove_prefix(n);
   return true;
+}
+
+bool take_char(std::string_view& text, char c) {
+  if (text.empty() || text.front() != c) return false;
+  text.remove_prefix(1);
+  return true;
+}
+
+// The next blank-separated word of text, removed from it; empty at the end.
+std::string_view take_word(std::string_view& text) {
+  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+  std::size_t length = 0;
+  while (length < text.size() && !is_blank(text[length])) ++length;
+  const std::string_view word = text.substr(0, length);
+  text.remove_prefix(length);
+  return word;
+}
+
+bool is_leap_year(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+// Days from 1970-01-01 to January 1 of year y (proleptic Gregorian), counted
+// in years that begin on March 1, so that leap days end a year.
+int64_t days_to_new_year(int64_t y) {
+  y -= 1;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + 306;
+  return era * 146097 + doe - 719468;
+}
+
+}  // namespace
+
+bool parse_epoch_words(std::string_view date, std::string_view time, int64_t& epoch) {
+  int64_t year, day, hour, minute, second;
+  if (!take_digits(date, 4, year) || !take_char(date, '/') || !take_digits(date, 3, day) ||
+      !date.empty())
+    return false;
+  if (!take_digits(time, 2, hour) || !take_char(time, ':') || !take_digits(time, 2, minute) ||
+      !take_char(time, ':') || !take_digits(time, 2, second) || !time.empty())
+    return false;
+  const int64_t days_in_year = is_leap_year(year) ? 366 : 365;
+  if (day < 1 || day > days_in_year || hour > 23 || minute > 59 || second > 60) return false;
+  const int64_t t =
+      (days_to_new_year(year) + day - 1) * 86400 + hour * 3600 + minute * 60 + second;
+  if (t < std::numeric_limits<int32_t>::min() || t > std::numeric_limits<int32_t>::max()) return false;
+  epoch = t;
+  return true;
+}
+
+bool parse_epoch(const char* text, int64_t& epoch) {
+  std::string_view rest(text);
+  const std::string_view date = take_word(rest);
+  const std::string_view time = take_word(rest);
+  if (!take_word(rest).empty()) return false;
+  return parse_epoch_words(date, time, epoch);
 }
 
 bool parse_integer(const char* text, int64_t& value) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace fillgen {
 
@@ -26,8 +27,16 @@ enum class action { run, usage, version, fail };
 // unknown options and missing arguments on standard error, leaving error empty.
 action read_options(int argc, char** argv, settings& s, std::string& error);
 
-// "%Y/%j %H:%M:%S" in UTC (TZ must be GMT) to the UTC second; false when the
-// text is not a whole, valid date and time.
+// The UTC second of a date word "YYYY/DDD" (a year of 1 to 4 digits, a day of
+// the year 1..365 or 366 in leap years) and a time word "HH:MM:SS" (hours
+// 0..23, minutes 0..59, seconds 0..60, a 60th second being the first second
+// of the next minute), as the correlator's schedule reader reads them. False,
+// leaving epoch as it was, unless both words are whole and the second fits
+// in 32 bits, as the correlator's epochs do.
+bool parse_epoch_words(std::string_view date, std::string_view time, int64_t& epoch);
+
+// The --epoch text: exactly the two words "YYYY/DDD HH:MM:SS" separated by
+// blanks, read with parse_epoch_words.
 bool parse_epoch(const char* text, int64_t& epoch);
 
 // A whole base-10 signed 64-bit integer; false otherwise.

@@ -6,16 +6,10 @@ process_plan resolve_process_plan(const schedule_tables& tables, int32_t process
   process_plan plan;
   plan.process_index = process_index;
   const process_info& process = tables.processes[process_index];
-  const int stations = station_count(tables);
-  for (int i = 0; i < stations; ++i) {
-    plan.takes_part[i] = station_takes_part(tables, process, i);
-    if (plan.takes_part[i]) ++plan.station_count;
-  }
-  for (int a = 0; a < max_stations; ++a) {
-    for (int b = a; b < max_stations; ++b) {
-      if (plan.takes_part[a] && plan.takes_part[b]) plan.pairs[plan.pair_count++] = {a, b};
-    }
-  }
+  int stations[max_stations];
+  plan.station_count = taking_part_stations(tables, process, stations);
+  for (int i = 0; i < plan.station_count; ++i) plan.takes_part[stations[i]] = true;
+  plan.pair_count = taking_part_pairs(tables, process, plan.pairs);
   plan.stream_count = stream_count(tables);
   message_buffer ignored;
   for (int s = 0; s < plan.stream_count; ++s) {

@@ -9,19 +9,12 @@
 
 namespace korva {
 
-inline constexpr int max_pairs = max_stations * (max_stations + 1) / 2;  // 55
-
-struct station_pair {
-  int32_t first;   // station index, first <= second
-  int32_t second;
-};
-
 struct process_plan {
   int32_t process_index = -1;
   bool takes_part[max_stations] = {};
   int32_t station_count = 0;        // stations taking part
   int32_t pair_count = 0;
-  station_pair pairs[max_pairs] = {};  // first ascending, then second ascending
+  station_pair pairs[max_station_pairs] = {};  // first ascending, then second ascending
   int32_t stream_count = 0;
   int32_t stream_source[max_streams] = {};  // source index, or -1 when not in the table
 };

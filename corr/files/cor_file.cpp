@@ -2,9 +2,10 @@
 
 #include <bit>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <unordered_set>
+
+#include "epoch_text.h"
 
 namespace korva {
 
@@ -48,14 +49,6 @@ void put_delay(unsigned char* block, int offset, const station_delay& delay) {
   for (int k = 0; k < 5; ++k) put(block, offset + 8 + 8 * k, delay.delay[k]);
 }
 
-// The 13-digit UTC text of an epoch used in file names.
-void format_file_epoch(int32_t epoch, char (&text)[32]) {
-  std::time_t seconds = epoch;
-  std::tm calendar{};
-  gmtime_r(&seconds, &calendar);
-  std::strftime(text, sizeof text, "%Y%j%H%M%S", &calendar);
-}
-
 // Fills the 256-byte file header (reserved bytes stay as given: zero).
 void fill_file_header(unsigned char* block, const process_info& process, const stream_info& stream,
                       const schedule_tables& tables, int a, int b, const source_info& source) {
@@ -77,53 +70,82 @@ bool writes_fully(std::FILE* file, const void* data, std::size_t bytes) {
   return std::fwrite(data, 1, bytes, file) == bytes;
 }
 
+// What every output file of one process shares while they are created.
+struct process_files {
+  const process_info& process;
+  const schedule_tables& tables;
+  const char* cor_dir;
+  epoch_text epoch;                     // of the process, for the file names
+  std::unordered_set<std::string> paths;  // two handles on one file would corrupt it
+};
+
+// "<cor dir>/<first>_<second>_<YYYYDDDHHMMSS>_<stream>.cor"
+std::string cor_file_path(const process_files& run, int a, int b, const stream_info& stream) {
+  const station_info* stations = run.tables.stations;
+  return std::string(run.cor_dir) + "/" + field_text(stations[a].name).text + "_" +
+         field_text(stations[b].name).text + "_" + run.epoch.text + "_" + field_text(stream.name).text + ".cor";
+}
+
+// Creates the file of stations a and b and stream s, stores its handle and
+// writes its header. A file whose source cannot be found stays open and empty.
+int32_t create_cor_file(process_files& run, int a, int b, int s, cor_file_table& files,
+                        message_buffer& message) {
+  const stream_info& stream = run.tables.streams[s];
+  const std::string path = cor_file_path(run, a, b, stream);
+  if (path.size() >= cor_path_capacity) {
+    write_message(message, "korva_open_cor_file: Can't create cor-file[%s] (path too long)", path.c_str());
+    return -1;
+  }
+  if (!run.paths.insert(path).second) {
+    write_message(message, "korva_open_cor_file: Can't create cor-file[%s] (name used twice)", path.c_str());
+    return -1;
+  }
+  std::FILE* file = std::fopen(path.c_str(), "w");
+  if (file == nullptr) {
+    write_message(message, "korva_open_cor_file: Can't create cor-file[%s]", path.c_str());
+    return -1;
+  }
+  files.file[a][b][s] = file;
+  std::memcpy(files.path[a][b][s], path.c_str(), path.size() + 1);
+
+  const int32_t source = find_stream_source(run.tables, run.process, stream, message);
+  if (source < 0) return -1;
+
+  unsigned char header[cor_file_header_bytes] = {};
+  fill_file_header(header, run.process, stream, run.tables, a, b, run.tables.sources[source]);
+  if (!writes_fully(file, header, sizeof header)) {
+    write_message(message, "korva_open_cor_file: Can't write cor-file[%s]", files.path[a][b][s]);
+    return -1;
+  }
+  return 1;
+}
+
+// Closes an open file (a null entry is left alone) and empties its entry, as a
+// closed handle is never used again. False when the final flush or an earlier
+// write failed: a failed write leaves the error flag, which fclose alone may
+// not report.
+bool close_cor_file(std::FILE*& file) {
+  if (file == nullptr) return true;
+  const bool write_failed = std::ferror(file) != 0;
+  const bool closed = std::fclose(file) == 0;
+  file = nullptr;
+  return closed && !write_failed;
+}
+
 }  // namespace
 
 int32_t korva_open_cor_file(const process_info& process, const schedule_tables& tables,
                             const char* cor_dir, cor_file_table& files, message_buffer& message) {
   std::memset(files.file, 0, sizeof files.file);
   std::memset(files.path, 0, sizeof files.path);
-  char epoch_text[32];
-  format_file_epoch(process.epoch, epoch_text);
-  std::unordered_set<std::string> created;  // two handles on one file would corrupt it
-
-  const int stations = station_count(tables);
+  process_files run{process, tables, cor_dir, compact_epoch_text(process.epoch), {}};
+  station_pair pairs[max_station_pairs];
+  const int pair_count = taking_part_pairs(tables, process, pairs);
   const int streams = stream_count(tables);
-  for (int a = 0; a < stations; ++a) {
-    for (int b = a; b < stations; ++b) {
-      if (!station_takes_part(tables, process, a) || !station_takes_part(tables, process, b)) continue;
-      for (int s = 0; s < streams; ++s) {
-        const stream_info& stream = tables.streams[s];
-        std::string path = std::string(cor_dir) + "/" + field_text(tables.stations[a].name).text + "_" +
-                           field_text(tables.stations[b].name).text + "_" + epoch_text + "_" +
-                           field_text(stream.name).text + ".cor";
-        if (path.size() >= cor_path_capacity) {
-          write_message(message, "korva_open_cor_file: Can't create cor-file[%s] (path too long)", path.c_str());
-          return -1;
-        }
-        if (!created.insert(path).second) {
-          write_message(message, "korva_open_cor_file: Can't create cor-file[%s] (name used twice)", path.c_str());
-          return -1;
-        }
-        std::FILE* file = std::fopen(path.c_str(), "w");
-        if (file == nullptr) {
-          write_message(message, "korva_open_cor_file: Can't create cor-file[%s]", path.c_str());
-          return -1;
-        }
-        files.file[a][b][s] = file;
-        std::memcpy(files.path[a][b][s], path.c_str(), path.size() + 1);
-
-        int32_t source = find_stream_source(tables, process, stream, message);
-        if (source < 0) return -1;  // the file stays open and empty
-
-        unsigned char header[cor_file_header_bytes] = {};
-        fill_file_header(header, process, stream, tables, a, b, tables.sources[source]);
-        if (!writes_fully(file, header, sizeof header)) {
-          write_message(message, "korva_open_cor_file: Can't write cor-file[%s]", files.path[a][b][s]);
-          return -1;
-        }
-      }
-    }
+  // Files are created pair by pair, and within a pair stream by stream.
+  for (int k = 0; k < pair_count * streams; ++k) {
+    const station_pair& pair = pairs[k / streams];
+    if (create_cor_file(run, pair.first, pair.second, k % streams, files, message) < 0) return -1;
   }
   write_message(message, "korva_open_cor_file: All cor-file have been created");
   return 1;
@@ -133,23 +155,18 @@ int32_t korva_close_cor_file(const process_info& /*process*/, const schedule_tab
                              const char* /*cor_dir*/, cor_file_table& files, message_buffer& message) {
   // Only korva_open_cor_file fills the table, so its non-null entries are
   // exactly the files of the process.
-  bool failed = false;
+  const char* first_failure = nullptr;
   for (int a = 0; a < max_stations; ++a) {
     for (int b = a; b < max_stations; ++b) {
       for (int s = 0; s < max_streams; ++s) {
-        std::FILE*& file = files.file[a][b][s];
-        if (file == nullptr) continue;
-        // A write that failed earlier leaves the error flag; fclose alone may not tell.
-        const bool write_failed = std::ferror(file) != 0;
-        if ((std::fclose(file) != 0 || write_failed) && !failed) {
-          write_message(message, "korva_close_cor_file: Can't close cor-file[%s]", files.path[a][b][s]);
-          failed = true;
-        }
-        file = nullptr;  // a closed handle is never used again
+        if (!close_cor_file(files.file[a][b][s]) && first_failure == nullptr) first_failure = files.path[a][b][s];
       }
     }
   }
-  if (failed) return -1;
+  if (first_failure != nullptr) {
+    write_message(message, "korva_close_cor_file: Can't close cor-file[%s]", first_failure);
+    return -1;
+  }
   write_message(message, "All cor-file have been closed");
   return 1;
 }

@@ -11,7 +11,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
+#include <span>
+
+#include "epoch_text.h"
 
 namespace korva {
 
@@ -53,21 +55,14 @@ raw_window_span raw_window_bytes(int64_t seconds_from_epoch, uint32_t bytes_per_
 }
 
 uint32_t raw_bytes_per_second(const terminal_info& terminal) {
-  return static_cast<uint32_t>(terminal.sample_rate) * static_cast<uint32_t>(terminal.bits) *
-         static_cast<uint32_t>(terminal.channels) / 8u;
+  return static_cast<uint32_t>(bytes_per_second(terminal_mode(terminal)));
 }
 
 int raw_file_path(char* path, std::size_t capacity, const char* raw_dir,
                   const station_info& station, int32_t epoch) {
-  const std::time_t seconds = epoch;
-  std::tm utc{};
-  char epoch_text[32] = "";
-  if (gmtime_r(&seconds, &utc) != nullptr) {
-    std::strftime(epoch_text, sizeof epoch_text, "%Y%j%H%M%S", &utc);
-  }
   const int name_length = static_cast<int>(strnlen(station.name, sizeof station.name));
   return std::snprintf(path, capacity, "%s/%.*s_%s.raw", raw_dir, name_length, station.name,
-                       epoch_text);
+                       compact_epoch_text(epoch).text);
 }
 
 int32_t korva_open_raw_file(const process_info& process, const schedule_tables& tables,
@@ -75,9 +70,9 @@ int32_t korva_open_raw_file(const process_info& process, const schedule_tables& 
                             message_buffer& message) {
   for (raw_descriptor& descriptor : descriptors) descriptor.fd = -1;
 
-  const int stations = station_count(tables);
-  for (int i = 0; i < stations; ++i) {
-    if (!station_takes_part(tables, process, i)) continue;
+  int stations[max_stations];
+  const int count = taking_part_stations(tables, process, stations);
+  for (const int i : std::span(stations, count)) {
     char path[message_capacity];
     const int length = raw_file_path(path, sizeof path, raw_dir, tables.stations[i], process.epoch);
     if (length > raw_path_max_chars) {
@@ -104,9 +99,10 @@ int32_t korva_open_raw_file(const process_info& process, const schedule_tables& 
 int32_t korva_close_raw_file(const process_info& process, const schedule_tables& tables,
                              const char* /*raw_dir*/, raw_descriptor_table& descriptors,
                              message_buffer& message) {
-  const int stations = station_count(tables);
-  for (int i = 0; i < stations; ++i) {
-    if (!station_takes_part(tables, process, i) || descriptors[i].fd < 0) continue;
+  int stations[max_stations];
+  const int count = taking_part_stations(tables, process, stations);
+  for (const int i : std::span(stations, count)) {
+    if (descriptors[i].fd < 0) continue;
     close(descriptors[i].fd);  // nothing was written, so a failed close loses nothing
     descriptors[i].fd = -1;
   }

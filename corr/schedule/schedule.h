@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "message_buffer.h"
+#include "recording_mode.h"
 
 namespace korva {
 
@@ -21,7 +22,6 @@ inline constexpr int max_stations = 10;
 inline constexpr int max_sources = 1000;
 inline constexpr int max_processes = 1000;
 inline constexpr int max_streams = 64;
-inline constexpr int max_fft_points = 65536;
 
 // Recording mode of every raw file.
 struct terminal_info {
@@ -67,6 +67,11 @@ struct stream_info {
   int32_t fft_points;     // FFT length in samples, at most 65,536
   int32_t pp_per_second;  // parameter periods per second
 };
+
+// The recording mode the terminal record describes.
+inline recording_mode terminal_mode(const terminal_info& terminal) {
+  return {terminal.sample_rate, terminal.bits, terminal.channels};
+}
 
 // All tables of one run. Indices are the station, source, process and stream
 // numbers used everywhere else.
@@ -116,8 +121,30 @@ struct field_text {
 // of the process's 64-character station text.
 bool station_takes_part(const schedule_tables& tables, const process_info& process, int station);
 
-// Number of records before the first empty one (stations: empty name).
+// Where each table ends: the number of records before the first empty one
+// (an empty station, source or stream name, a process epoch of 0), or the
+// table's capacity. Every walk over a table stops there.
 int station_count(const schedule_tables& tables);
+int source_count(const source_info* sources);  // a table of max_sources records
+int source_count(const schedule_tables& tables);
+int process_count(const schedule_tables& tables);
 int stream_count(const schedule_tables& tables);
+
+// The stations taking part in the process, in station order, written into
+// stations; returns how many there are.
+int taking_part_stations(const schedule_tables& tables, const process_info& process,
+                         int (&stations)[max_stations]);
+
+// A pair of station numbers, first <= second (an auto-pair has both equal).
+struct station_pair {
+  int first;
+  int second;
+};
+inline constexpr int max_station_pairs = max_stations * (max_stations + 1) / 2;
+
+// Every pair of stations taking part in the process, auto-pairs included, in
+// the order first station, then second station; returns how many there are.
+int taking_part_pairs(const schedule_tables& tables, const process_info& process,
+                      station_pair (&pairs)[max_station_pairs]);
 
 }  // namespace korva

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "epoch_text.h"
 #include "math_constants.h"
 #include "schedule.h"
 #include "schedule_words.h"
@@ -15,19 +16,6 @@ constexpr std::string_view source_keyword = "$Source";
 constexpr std::string_view process_keyword = "$Process";
 constexpr std::string_view stream_keyword = "$Stream";
 
-
-int source_count(const schedule_tables& tables) {
-  int i = 0;
-  while (i < max_sources && tables.sources[i].name[0] != '\0') ++i;
-  return i;
-}
-
-int process_count(const schedule_tables& tables) {
-  int i = 0;
-  while (i < max_processes && tables.processes[i].epoch != 0) ++i;
-  return i;
-}
-
 // Words of the line after its keyword (the keyword may run straight into the
 // first word, as in "$StationXY": the rest "XY" is the first word).
 word_list words_after(const char* line, std::string_view keyword) {
@@ -37,6 +25,16 @@ word_list words_after(const char* line, std::string_view keyword) {
 int32_t fail(message_buffer& message, const char* format, const char* line) {
   write_message(message, format, line);
   return -1;
+}
+
+// Stores a word in a full-width field; a longer word fails the line with the
+// too_long message, which quotes the line and the field width.
+template <std::size_t width>
+bool store_full_width(std::string_view word, char (&field)[width], const char* too_long, const char* line,
+                      message_buffer& message) {
+  if (copy_field(word, field, width, true)) return true;
+  write_message(message, too_long, line, static_cast<int>(width));
+  return false;
 }
 
 // Reads the optional clock part of a station line: date, time and up to five
@@ -139,14 +137,11 @@ int32_t append_process(schedule_tables& tables, const char* line, message_buffer
   // Epoch and length stay stored when a later word fails.
   process.epoch = epoch;
   process.length = length;
-  if (!copy_field(words.word[4], process.source, sizeof process.source, true)) {
-    write_message(message, "append_process: Length of the 4th term [%s] is over than %d", line, 16);
+  if (!store_full_width(words.word[4], process.source, "append_process: Length of the 4th term [%s] is over than %d",
+                        line, message) ||
+      !store_full_width(words.word[5], process.stations,
+                        "append_process: Length of the 5th term [%s] is over than %d", line, message))
     return -1;
-  }
-  if (!copy_field(words.word[5], process.stations, sizeof process.stations, true)) {
-    write_message(message, "append_process: Length of the 5th term [%s] is over than %d", line, 64);
-    return -1;
-  }
   write_message(message, "append_process: Process-information[%s] Reading Success", line);
   return 1;
 }
@@ -159,14 +154,11 @@ int32_t append_stream(schedule_tables& tables, const char* line, message_buffer&
   const word_list words = split_words(line);
   if (!starts_with_keyword(line, stream_keyword) || words.count != 7) return fail(message, syntax, line);
   stream_info& stream = tables.streams[i];
-  if (!copy_field(words.word[1], stream.name, sizeof stream.name, true)) {
-    write_message(message, "append_stream: Length of the 2th term [%s] is over than %d", line, 16);
+  if (!store_full_width(words.word[1], stream.name, "append_stream: Length of the 2th term [%s] is over than %d", line,
+                        message) ||
+      !store_full_width(words.word[2], stream.source, "append_stream: Length of the 3th term [%s] is over than %d",
+                        line, message))
     return -1;
-  }
-  if (!copy_field(words.word[2], stream.source, sizeof stream.source, true)) {
-    write_message(message, "append_stream: Length of the 3th term [%s] is over than %d", line, 16);
-    return -1;
-  }
   int32_t fft_points = 0;
   if (!parse_int32(words.word[5], fft_points)) return fail(message, syntax, line);
   if (fft_points > max_fft_points) {

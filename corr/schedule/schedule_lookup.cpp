@@ -8,7 +8,8 @@ namespace korva {
 
 int32_t find_source(const source_info* sources, const char* name, message_buffer& message) {
   constexpr std::size_t width = sizeof sources[0].name;
-  for (int i = 0; i < max_sources && sources[i].name[0] != '\0'; ++i) {
+  const int count = source_count(sources);
+  for (int i = 0; i < count; ++i) {
     if (std::strncmp(sources[i].name, name, width) == 0) {
       write_message(message, "find_source: Found the source-info[%.16s]", name);
       return i;
@@ -37,16 +38,48 @@ bool station_takes_part(const schedule_tables& tables, const process_info& proce
   return false;
 }
 
-int station_count(const schedule_tables& tables) {
+int taking_part_stations(const schedule_tables& tables, const process_info& process,
+                         int (&stations)[max_stations]) {
+  int count = 0;
+  const int table_end = station_count(tables);
+  for (int i = 0; i < table_end; ++i) {
+    if (station_takes_part(tables, process, i)) stations[count++] = i;
+  }
+  return count;
+}
+
+int taking_part_pairs(const schedule_tables& tables, const process_info& process,
+                      station_pair (&pairs)[max_station_pairs]) {
+  int stations[max_stations];
+  const int count = taking_part_stations(tables, process, stations);
+  int pair_count = 0;
+  for (int i = 0; i < count; ++i) {
+    for (int j = i; j < count; ++j) pairs[pair_count++] = {stations[i], stations[j]};
+  }
+  return pair_count;
+}
+
+namespace {
+
+// The record that ends each table.
+bool is_empty_record(const station_info& r) { return r.name[0] == '\0'; }
+bool is_empty_record(const source_info& r) { return r.name[0] == '\0'; }
+bool is_empty_record(const process_info& r) { return r.epoch == 0; }
+bool is_empty_record(const stream_info& r) { return r.name[0] == '\0'; }
+
+template <typename Record>
+int records_before_empty(const Record* table, int capacity) {
   int i = 0;
-  while (i < max_stations && tables.stations[i].name[0] != '\0') ++i;
+  while (i < capacity && !is_empty_record(table[i])) ++i;
   return i;
 }
 
-int stream_count(const schedule_tables& tables) {
-  int i = 0;
-  while (i < max_streams && tables.streams[i].name[0] != '\0') ++i;
-  return i;
-}
+}  // namespace
+
+int station_count(const schedule_tables& tables) { return records_before_empty(tables.stations, max_stations); }
+int source_count(const source_info* sources) { return records_before_empty(sources, max_sources); }
+int source_count(const schedule_tables& tables) { return source_count(tables.sources); }
+int process_count(const schedule_tables& tables) { return records_before_empty(tables.processes, max_processes); }
+int stream_count(const schedule_tables& tables) { return records_before_empty(tables.streams, max_streams); }
 
 }  // namespace korva

@@ -56,21 +56,14 @@ int32_t read_terminal_line(schedule_tables& tables, const char* line, reader_sta
   return 1;
 }
 
-bool has_decoder(int32_t bits, int32_t channels) {
-  const bool bits_ok = bits == 1 || bits == 2;
-  const bool channels_ok = channels == 1 || channels == 2 || channels == 4 || channels == 8 ||
-                           channels == 16;
-  return bits_ok && channels_ok;
-}
-
 int32_t check_terminal(const terminal_info& terminal, const reader_state& state, const char* path,
                        message_buffer& message) {
   const char* line = state.terminal_line;
-  if (!state.terminal_seen && !has_decoder(terminal.bits, terminal.channels)) {
+  if (!state.terminal_seen && !has_sample_decoder(terminal.bits, terminal.channels)) {
     write_message(message, "korva_read_schedule: No terminal-info in the schedule-file[%s]", path);
     return -1;
   }
-  if (!has_decoder(terminal.bits, terminal.channels)) {
+  if (!has_sample_decoder(terminal.bits, terminal.channels)) {
     write_message(message,
                   "korva_read_schedule: No sample decoder for %dbit/%dch in terminal-info [%s]",
                   terminal.bits, terminal.channels, line);
@@ -85,7 +78,7 @@ int32_t check_terminal(const terminal_info& terminal, const reader_state& state,
     write_message(message, "korva_read_schedule: Sample rate in terminal-info [%s] is not positive", line);
     return -1;
   }
-  const int64_t bit_rate = int64_t{terminal.sample_rate} * terminal.bits * terminal.channels;
+  const int64_t bit_rate = bits_per_second(terminal_mode(terminal));
   if (bit_rate >= (int64_t{1} << 32)) {
     write_message(message,
                   "korva_read_schedule: Bit rate[%lld] of terminal-info [%s] is not below 2^32",
@@ -95,25 +88,31 @@ int32_t check_terminal(const terminal_info& terminal, const reader_state& state,
   return 1;
 }
 
-int32_t check_stream(const terminal_info& terminal, const stream_info& stream, const char* line,
-                     message_buffer& message) {
-  if (stream.channel < 1 || stream.channel > terminal.channels) {
-    write_message(message, "korva_read_schedule: Channel[%d] of stream-info [%s] is outside 1..%d",
-                  stream.channel, line, terminal.channels);
-    return -1;
+// Checks one stream against the correlatable-stream rule; its faults of the
+// terminal mode are the terminal's, reported by check_terminal.
+int32_t check_stream_line(const terminal_info& terminal, const stream_info& stream, const char* line,
+                          const reader_state& state, const char* path, message_buffer& message) {
+  switch (check_stream(terminal_mode(terminal), stream.channel, stream.fft_points)) {
+    case stream_fault::none:
+      return 1;
+    case stream_fault::no_decoder:
+    case stream_fault::sample_rate:
+      return check_terminal(terminal, state, path, message);
+    case stream_fault::channel:
+      write_message(message, "korva_read_schedule: Channel[%d] of stream-info [%s] is outside 1..%d",
+                    stream.channel, line, terminal.channels);
+      return -1;
+    case stream_fault::fft_points:
+      break;
   }
   // Segments start on whole words and the spectrum kernels work on blocks
   // of two complex bins.
-  const int32_t samples_per_word = 32 / (terminal.bits * terminal.channels);
-  const int32_t step = samples_per_word > 4 ? samples_per_word : 4;
-  if (stream.fft_points <= 0 || stream.fft_points % step != 0) {
-    write_message(message,
-                  "korva_read_schedule: Number of the FFT-Point[%d] of stream-info [%s] is not a "
-                  "positive multiple of %d",
-                  stream.fft_points, line, step);
-    return -1;
-  }
-  return 1;
+  const int32_t per_word = samples_per_word(terminal.bits, terminal.channels);
+  write_message(message,
+                "korva_read_schedule: Number of the FFT-Point[%d] of stream-info [%s] is not a "
+                "positive multiple of %d",
+                stream.fft_points, line, per_word > 4 ? per_word : 4);
+  return -1;
 }
 
 // Checks, once every line is read, what the correlation needs of the terminal
@@ -123,7 +122,8 @@ int32_t check_schedule(const schedule_tables& tables, const reader_state& state,
   if (state.processes == 0 && state.streams == 0) return 1;
   if (check_terminal(tables.terminal, state, path, message) < 0) return -1;
   for (int s = 0; s < state.streams; ++s) {
-    if (check_stream(tables.terminal, tables.streams[s], state.stream_line[s], message) < 0) return -1;
+    if (check_stream_line(tables.terminal, tables.streams[s], state.stream_line[s], state, path, message) < 0)
+      return -1;
   }
   return 1;
 }

@@ -1,7 +1,8 @@
 // Word-level parsing of schedule lines: splitting a line into blank-separated
-// words and strict conversions of one word to a number or a date. Every
-// conversion accepts the whole word or nothing, so a malformed value fails its
-// line instead of being stored half-read.
+// words and strict conversions of one word to a number or a recording mode
+// (dates and times: parse_epoch). Every conversion accepts the whole word or
+// nothing, so a malformed value fails its line instead of being stored
+// half-read.
 #pragma once
 
 #include <cstddef>
@@ -31,10 +32,6 @@ bool parse_int32(std::string_view word, int32_t& value);
 
 // Finite real in fixed or exponent notation (no hexadecimal, no inf or nan).
 bool parse_real(std::string_view word, double& value);
-
-// UTC second of the date word "YYYY/DDD" (day of the year 1..365 or 366) and
-// the time word "HH:MM:SS" (seconds 0..60); fails unless it fits 32 bits.
-bool parse_epoch(std::string_view date, std::string_view time, int32_t& epoch);
 
 // Recording mode word "<rate>Msps/<bits>bit/<channels>ch" of unsigned
 // decimal numbers (rate up to 10 digits, the others up to 9).

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "../schedule/schedule_fixture.h"
 #include "subprocess.h"
+#include "temporary_folder.h"
 
 namespace korva {
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "../schedule/schedule_fixture.h"
+#include "temporary_folder.h"
 #include "raw_file.h"
 #include "run_signals.h"
 #include "subprocess.h"

@@ -7,13 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#include "subprocess.h"
+#include "temporary_folder.h"
 
 namespace {
 
@@ -27,31 +29,8 @@ std::string tool(const char* variable, const char* built) {
   return override_path != nullptr ? override_path : built;
 }
 
-struct scratch_directory {
-  fs::path path;
-  scratch_directory() {
-    std::string pattern = (fs::temp_directory_path() / "korva_fringe_e2e_XXXXXX").string();
-    path = mkdtemp(pattern.data());
-  }
-  ~scratch_directory() {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-  }
-};
-
-std::string read_text(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Runs a command with its output in log; fails the test with the log when the
-// exit status is not 0.
-void run(const std::string& command, const fs::path& log) {
-  const int status = std::system((command + " > '" + log.string() + "' 2>&1").c_str());
-  ASSERT_EQ(status, 0) << command << "\n" << read_text(log);
-}
+using korva::testing::program_result;
+using korva::testing::temporary_folder;
 
 fringe_report parse_report(const std::string& text) {
   fringe_report report;
@@ -145,49 +124,62 @@ constexpr int short_scan_records = 16;
 
 class FringeEndToEnd : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { scratch_ = new scratch_directory(); }
+  static void SetUpTestSuite() { scratch_ = new temporary_folder(); }
   static void TearDownTestSuite() {
     delete scratch_;
     scratch_ = nullptr;
   }
 
   static fs::path dir(const std::string& name) {
-    const fs::path p = scratch_->path / name;
+    const fs::path p = scratch_->path() / name;
     fs::create_directories(p);
     return p;
   }
 
   static fs::path write_schedule(const std::string& name, const std::string& text) {
-    const fs::path p = scratch_->path / name;
-    std::ofstream(p) << text;
-    return p;
+    return scratch_->write(name, text);
   }
 
-  static void simulate(const fs::path& schedule, const fs::path& raw, const std::string& flags) {
-    run(tool("KORVA_SIM", KORVA_SIM_PATH) + " --schedule=" + schedule.string() +
-            " --raw-dir=" + raw.string() + " " + flags,
-        scratch_->path / "sim.log");
+  // Runs a program in the scratch folder; fails the test with its output
+  // when the exit status is not 0.
+  static program_result run(const std::string& program, const std::vector<std::string>& args) {
+    const program_result r = korva::testing::run_program(program, args, scratch_->path());
+    EXPECT_EQ(r.status, 0) << program << "\n" << r.out << r.err;
+    return r;
+  }
+
+  static void simulate(const fs::path& schedule, const fs::path& raw, std::vector<std::string> flags) {
+    flags.insert(flags.begin(), {"--schedule=" + schedule.string(), "--raw-dir=" + raw.string()});
+    run(tool("KORVA_SIM", KORVA_SIM_PATH), flags);
   }
 
   // Correlates and inspects; checks that every output file is complete.
   static fringe_report correlate(const fs::path& schedule, const fs::path& raw,
                                  const std::string& name, int records, int fft_points) {
     const fs::path cor = dir(name);
-    run(tool("KORVA_CORR", KORVA_CORR_PATH) + " --schedule=" + schedule.string() +
-            " --raw-dir=" + raw.string() + " --cor-dir=" + cor.string() + " --multi=2",
-        scratch_->path / (name + ".corr.log"));
+    const program_result correlated =
+        run(tool("KORVA_CORR", KORVA_CORR_PATH), {"--schedule=" + schedule.string(), "--raw-dir=" + raw.string(),
+                                                  "--cor-dir=" + cor.string(), "--multi=2"});
     const uintmax_t size = 256 + uintmax_t(records) * (128 + 8 * (fft_points / 2));
     int files = 0;
     for (const auto& entry : fs::directory_iterator(cor)) {
       ++files;
       EXPECT_EQ(fs::file_size(entry.path()), size) << entry.path();
     }
-    EXPECT_GT(files, 0) << read_text(scratch_->path / (name + ".corr.log"));
-    const fs::path report = scratch_->path / (name + ".fringe.txt");
-    run("/usr/bin/python3 " + tool("KORVA_FRINGE", KORVA_FRINGE_PATH) + " --format=kv --cor-dir=" +
-            cor.string(),
-        report);
-    return parse_report(read_text(report));
+    EXPECT_GT(files, 0) << correlated.out << correlated.err;
+    const program_result inspected =
+        run("/usr/bin/python3", {tool("KORVA_FRINGE", KORVA_FRINGE_PATH), "--format=kv", "--cor-dir=" + cor.string()});
+    return parse_report(inspected.out);
+  }
+
+  // Simulates the schedule text with the simulator's flags and correlates it
+  // into cor_<name>.
+  static fringe_report simulate_and_correlate(const std::string& name, const std::string& schedule_text,
+                                              const std::vector<std::string>& flags, int records, int fft_points) {
+    const fs::path raw = dir("raw_" + name);
+    const fs::path schedule = write_schedule(name + ".sched", schedule_text);
+    simulate(schedule, raw, flags);
+    return correlate(schedule, raw, "cor_" + name, records, fft_points);
   }
 
   // One raw data set serves the fringe test and the clock control: the
@@ -197,16 +189,16 @@ class FringeEndToEnd : public ::testing::Test {
     if (raw.empty()) {
       raw = dir("raw_correlated");
       simulate(write_schedule("clock.sched", short_baseline_schedule(clock_part)), raw,
-               "--seed=11 --correlation=0.3 --clock-ignore --quiet");
+               {"--seed=11", "--correlation=0.3", "--clock-ignore", "--quiet"});
     }
     return raw;
   }
 
   static constexpr const char* clock_part = " 2024/101 00:00:00 5.0e-6 0 0 0 0";  // 5 samples
-  static scratch_directory* scratch_;
+  static temporary_folder* scratch_;
 };
 
-scratch_directory* FringeEndToEnd::scratch_ = nullptr;
+temporary_folder* FringeEndToEnd::scratch_ = nullptr;
 
 const char* const short_pairs[] = {"ALPHA-BRAVO", "ALPHA-CHARLIE", "BRAVO-CHARLIE"};
 
@@ -241,7 +233,7 @@ TEST_F(FringeEndToEnd, CommonSignalGivesTheExpectedFringeAtLagZero) {
 
 TEST_F(FringeEndToEnd, ClockOffsetInTheScheduleOnlyMovesThePeakByItsSamples) {
   const fs::path raw = correlated_raw();
-  const fringe_report report = correlate(scratch_->path / "clock.sched", raw, "cor_clock",
+  const fringe_report report = correlate(scratch_->path() / "clock.sched", raw, "cor_clock",
                                          short_scan_records, 1024);
   ASSERT_EQ(report.size(), 3u);
   // BRAVO's samples are read 5 samples late: against BRAVO as the second
@@ -254,10 +246,9 @@ TEST_F(FringeEndToEnd, ClockOffsetInTheScheduleOnlyMovesThePeakByItsSamples) {
 }
 
 TEST_F(FringeEndToEnd, IndependentNoiseGivesNoFringe) {
-  const fs::path raw = dir("raw_independent");
-  const fs::path schedule = write_schedule("plain.sched", short_baseline_schedule(""));
-  simulate(schedule, raw, "--seed=11 --correlation=0 --quiet");
-  const fringe_report report = correlate(schedule, raw, "cor_independent", short_scan_records, 1024);
+  const fringe_report report = simulate_and_correlate("independent", short_baseline_schedule(""),
+                                                      {"--seed=11", "--correlation=0", "--quiet"},
+                                                      short_scan_records, 1024);
   ASSERT_EQ(report.size(), 3u);
   const double weak_signal = simulated_correlation * quantisation_efficiency(2);
   for (const char* pair : short_pairs) {
@@ -268,17 +259,15 @@ TEST_F(FringeEndToEnd, IndependentNoiseGivesNoFringe) {
 }
 
 TEST_F(FringeEndToEnd, OneBitSamplingKeepsTwoOverPi) {
-  const fs::path raw = dir("raw_one_bit");
-  const fs::path schedule = write_schedule(
-      "one_bit.sched",
+  const fringe_report report = simulate_and_correlate(
+      "one_bit",
       "$Terminal ONEBIT 2Msps/1bit/1ch\n"
       "$Station A ALPHA -3948382.481 3313086.283 3744779.842\n"
       "$Station B BRAVO -3957456.132 3250691.115 3789615.974\n"
       "$Source SRC1 12h29m06.6997 +02d03'08.598\n"
       "$Stream S1 SRC1 1.4e9 1 4096 2\n"
-      "$Process 2024/101 12:00:00 2 SRC1 AB\n");
-  simulate(schedule, raw, "--seed=5 --correlation=0.2 --quiet");
-  const fringe_report report = correlate(schedule, raw, "cor_one_bit", 4, 4096);
+      "$Process 2024/101 12:00:00 2 SRC1 AB\n",
+      {"--seed=5", "--correlation=0.2", "--quiet"}, 4, 4096);
   ASSERT_EQ(report.size(), 1u);
   const double amplitude = number(report, "ALPHA-BRAVO", "amplitude");
   EXPECT_NEAR(amplitude / (0.2 * 2.0 / M_PI), 1.0, 0.10);
@@ -293,17 +282,15 @@ TEST_F(FringeEndToEnd, OneBitSamplingKeepsTwoOverPi) {
 // cycle within a segment; the amplitude must follow |sinc(f_r N / fs)| and
 // the phase -180 f_r N / fs degrees.
 TEST_F(FringeEndToEnd, FastFringeLosesTheSincOfItsTurnsPerSegment) {
-  const fs::path raw = dir("raw_fast");
-  const fs::path schedule = write_schedule(
-      "fast.sched",
+  const fringe_report report = simulate_and_correlate(
+      "fast",
       "$Terminal FAST 1Msps/2bit/4ch\n"
       "$Station A ALPHA -3948382.481 3313086.283 3744779.842\n"
       "$Station D DELTA 1130730.0 -4831245.0 3994228.0\n"
       "$Source SRC2 04h00m00.0 +20d00'00.0\n"
       "$Stream X1 SRC2 7.0e8 1 256 4\n"
-      "$Process 2024/101 12:00:00 3 SRC2 AD\n");
-  simulate(schedule, raw, "--seed=7 --correlation=0.3 --quiet");
-  const fringe_report report = correlate(schedule, raw, "cor_fast", 12, 256);
+      "$Process 2024/101 12:00:00 3 SRC2 AD\n",
+      {"--seed=7", "--correlation=0.3", "--quiet"}, 12, 256);
   ASSERT_EQ(report.size(), 1u);
   const double kept = number(report, "ALPHA-DELTA", "segment_loss");
   EXPECT_LT(kept, 0.95);  // the test is only meaningful with a visible loss

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "../files/cor_reader.h"
+#include "cor_reader.h"
 #include "correlator.h"
 #include "run_loop.h"
 

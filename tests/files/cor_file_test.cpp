@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cor_reader.h"
+#include "temporary_folder.h"
 
 namespace {
 
@@ -24,12 +25,11 @@ struct CorFileTest : ::testing::Test {
   std::unique_ptr<schedule_tables> tables = std::make_unique<schedule_tables>();
   std::unique_ptr<cor_file_table> files = std::make_unique<cor_file_table>();
   message_buffer message;
-  std::string dir;
+  korva::testing::temporary_folder folder;
+  const std::string dir = folder.path().string();
 
   void SetUp() override {
     std::memset(tables.get(), 0, sizeof *tables);
-    char pattern[] = "/tmp/cor_file_test.XXXXXX";
-    dir = mkdtemp(pattern);
     tables->terminal = {"ADS", 32768, 2, 1};
     add_station(0, "A", "Alpha", 1.0, -2.0, 3.5);
     add_station(1, "B", "Bravo", 4.0, 5.0, 6.0);
@@ -40,7 +40,6 @@ struct CorFileTest : ::testing::Test {
     add_stream(1, "S1", "3C273", 2.2e9, 512, 3);
     tables->processes[0] = {epoch_2020, 10, "3C273", "AC"};
   }
-  void TearDown() override { fs::remove_all(dir); }
 
   void add_station(int i, const char* code, const char* name, double x, double y, double z) {
     std::strcpy(tables->codes[i].code, code);

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "temporary_folder.h"
+
 namespace korva {
 namespace {
 
@@ -129,9 +131,6 @@ class RawFiles : public ::testing::Test {
   static constexpr uint32_t rate = 500000;      // 1 Msps, 2 bits, 2 channels
 
   void SetUp() override {
-    char pattern[] = "/tmp/korva_raw_test_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
     tables = std::make_unique<schedule_tables>();
     tables->terminal.sample_rate = 1000000;
     tables->terminal.bits = 2;
@@ -146,7 +145,6 @@ class RawFiles : public ::testing::Test {
       if (w.base != nullptr) korva_umap_raw_file(*process, *tables, descriptors, windows, 0, message);
     }
     if (process != nullptr) korva_close_raw_file(*process, *tables, dir.c_str(), descriptors, message);
-    std::filesystem::remove_all(dir);
   }
 
   void add_station(int i, const char* code, const char* name) {
@@ -180,7 +178,8 @@ class RawFiles : public ::testing::Test {
     ASSERT_EQ(std::fclose(f), 0);
   }
 
-  std::string dir;
+  testing::temporary_folder folder;
+  const std::string dir = folder.path().string();
   std::unique_ptr<schedule_tables> tables;
   process_info* process = nullptr;
   raw_descriptor_table descriptors;

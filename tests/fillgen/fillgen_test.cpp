@@ -3,17 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "subprocess.h"
+#include "temporary_folder.h"
 
 namespace {
 
@@ -32,19 +30,8 @@ const char usage[] =
 
 constexpr int64_t epoch_2008_101 = 1207828800;  // 2008/101 12:00:00 UTC
 
-struct run_result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::string bytes(fs::file_size(path), '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return bytes;
-}
+using korva::testing::program_result;
+using korva::testing::read_file;
 
 // Little-endian 32-bit word at byte offset of the text, read byte by byte.
 uint32_t word_at(const std::string& bytes, std::size_t offset) {
@@ -55,44 +42,9 @@ uint32_t word_at(const std::string& bytes, std::size_t offset) {
 
 class Fillgen : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/korva_fillgen_test_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root = pattern;
-    work = root / "work";
-    fs::create_directory(work);
-  }
-  void TearDown() override { fs::remove_all(root); }
-
-  // Runs fillgen in the work directory; address_space_limit > 0 caps its memory.
-  run_result run(std::vector<std::string> args, rlim_t address_space_limit = 0) {
-    args.insert(args.begin(), FILLGEN_PATH);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const fs::path out_path = root / "stdout";
-    const fs::path err_path = root / "stderr";
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-      if (chdir(work.c_str()) != 0 || !std::freopen(out_path.c_str(), "w", stdout) ||
-          !std::freopen(err_path.c_str(), "w", stderr)) {
-        _exit(126);
-      }
-      if (address_space_limit > 0) {
-        const rlimit limit{address_space_limit, address_space_limit};
-        setrlimit(RLIMIT_AS, &limit);
-      }
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    run_result result;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = read_file(out_path);
-    result.err = read_file(err_path);
-    return result;
+  // Runs fillgen in the work folder; address_space_limit > 0 caps its memory.
+  program_result run(const std::vector<std::string>& args, rlim_t address_space_limit = 0) {
+    return korva::testing::run_program(FILLGEN_PATH, args, work, {}, address_space_limit);
   }
   std::vector<std::string> files() const {
     std::vector<std::string> names;
@@ -100,12 +52,12 @@ class Fillgen : public ::testing::Test {
     return names;
   }
 
-  fs::path root;
-  fs::path work;
+  korva::testing::temporary_folder folder;
+  const fs::path& work = folder.path();
 };
 
 TEST_F(Fillgen, NoArgumentsHelpAndVersionPrintAndExitZero) {
-  run_result r = run({});
+  program_result r = run({});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, usage);
   EXPECT_EQ(r.err, "");
@@ -119,7 +71,7 @@ TEST_F(Fillgen, NoArgumentsHelpAndVersionPrintAndExitZero) {
 }
 
 TEST_F(Fillgen, DefaultSecondIsTheMt19937SequenceOfSeedZero) {
-  const run_result r = run({"--station", "Dummy"});
+  const program_result r = run({"--station", "Dummy"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
   const std::string bytes = read_file(work / "Dummy_1970001000000.raw");
@@ -136,7 +88,7 @@ TEST_F(Fillgen, DefaultSecondIsTheMt19937SequenceOfSeedZero) {
 }
 
 TEST_F(Fillgen, EverySecondIsReseededWithItsUtcSecond) {
-  const run_result r = run({"--station=Tsukuba", "--epoch", "2008/101 12:00:00", "--length", "3",
+  const program_result r = run({"--station=Tsukuba", "--epoch", "2008/101 12:00:00", "--length", "3",
                             "--block", "2"});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string bytes = read_file(work / "Tsukuba_2008101120000.raw");
@@ -149,7 +101,7 @@ TEST_F(Fillgen, EverySecondIsReseededWithItsUtcSecond) {
 }
 
 TEST_F(Fillgen, EpochBefore1970SeedsWithTheLow32Bits) {
-  const run_result r = run({"--station=Old", "--epoch=1969/365 23:59:59", "--block=1"});
+  const program_result r = run({"--station=Old", "--epoch=1969/365 23:59:59", "--block=1"});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string bytes = read_file(work / "Old_1969365235959.raw");
   ASSERT_EQ(bytes.size(), 4u);
@@ -159,7 +111,7 @@ TEST_F(Fillgen, EpochBefore1970SeedsWithTheLow32Bits) {
 
 TEST_F(Fillgen, ZeroOrNegativeLengthCreatesAnEmptyFile) {
   for (const char* length : {"0", "-2"}) {
-    const run_result r = run({"--station=E", "--length", length});
+    const program_result r = run({"--station=E", "--length", length});
     EXPECT_EQ(r.status, 0) << r.err;
     ASSERT_TRUE(fs::exists(work / "E_1970001000000.raw"));
     EXPECT_EQ(fs::file_size(work / "E_1970001000000.raw"), 0u);
@@ -183,7 +135,7 @@ TEST_F(Fillgen, BadOptionsAreRefusedWithStatusOneAndNoFile) {
       {{"--station=X", "extra"}, "Fillgen : Unexpected Argument [extra] Error!\n"},
   };
   for (const refusal& c : refusals) {
-    const run_result r = run(c.args);
+    const program_result r = run(c.args);
     EXPECT_EQ(r.status, 1) << c.args[0];
     EXPECT_EQ(r.err, c.message);
     EXPECT_EQ(r.out, "");
@@ -196,7 +148,7 @@ TEST_F(Fillgen, BadOptionsAreRefusedWithStatusOneAndNoFile) {
 TEST_F(Fillgen, StationNameIsCutAt255Characters) {
   // The cut name with its epoch is too long for one file name: creating fails.
   const std::string cut(255, 'S');
-  run_result r = run({"--station=" + std::string(300, 'S'), "--block=1"});
+  program_result r = run({"--station=" + std::string(300, 'S'), "--block=1"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "Fillgen : Create Raw-File [" + cut + "_1970001000000.raw] Error!\n");
   // 236 characters give a 255-character file name, which is still fine.
@@ -207,7 +159,7 @@ TEST_F(Fillgen, StationNameIsCutAt255Characters) {
 }
 
 TEST_F(Fillgen, FailuresToCreateOrWriteExitOne) {
-  run_result r = run({"--station=missing/X", "--block=1"});
+  program_result r = run({"--station=missing/X", "--block=1"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "Fillgen : Create Raw-File [missing/X_1970001000000.raw] Error!\n");
 
@@ -223,7 +175,7 @@ TEST_F(Fillgen, FailuresToCreateOrWriteExitOne) {
 
 #if !defined(__SANITIZE_ADDRESS__)
 TEST_F(Fillgen, AllocationFailureExitsOneAndLeavesTheEmptyFile) {
-  const run_result r = run({"--station=M", "--block=1073741823"}, rlim_t{256} << 20);
+  const program_result r = run({"--station=M", "--block=1073741823"}, rlim_t{256} << 20);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "Fillgen : Memory Allocation Error!\n");
   ASSERT_TRUE(fs::exists(work / "M_1970001000000.raw"));

@@ -47,13 +47,19 @@ TEST_F(Options, EpochTextIsDayOfYearInUtc) {
   EXPECT_EQ(epoch, utc_second(2008, 12, 31, 23, 59, 59));
   ASSERT_TRUE(fillgen::parse_epoch("1969/365 23:59:59", epoch));  // the second -1
   EXPECT_EQ(epoch, -1);
+  // As in the schedule: a 60th second is the first of the next minute.
+  ASSERT_TRUE(fillgen::parse_epoch("2008/366 23:59:60", epoch));
+  EXPECT_EQ(epoch, utc_second(2009, 1, 1, 0, 0, 0));
+  ASSERT_TRUE(fillgen::parse_epoch(" 2008/101   12:00:00 ", epoch));  // words between blanks
+  EXPECT_EQ(epoch, utc_second(2008, 4, 10, 12, 0, 0));
 }
 
 TEST_F(Options, EpochTextsThatDoNotParseAreRefused) {
   int64_t epoch = 42;
   for (const char* text : {"", "2008", "2008/101", "2008/101 12:00", "2008-04-10 12:00:00",
                            "2008/101 12:00:00x", "2009/366 00:00:00", "2008/000 00:00:00",
-                           "2008/101 24:00:00", "2008/101 12:60:00", "tomorrow"}) {
+                           "2008/101 24:00:00", "2008/101 12:60:00", "2008/101 12:00:61",
+                           "2008/101 12:00:00 x", "2038/019 03:14:08", "tomorrow"}) {
     EXPECT_FALSE(fillgen::parse_epoch(text, epoch)) << text;
   }
   EXPECT_EQ(epoch, 42);

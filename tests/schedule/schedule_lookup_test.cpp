@@ -1,4 +1,4 @@
-// find_source, station_takes_part and the table counts.
+// find_source, station_takes_part, the taking-part lists and the table counts.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -93,6 +93,62 @@ TEST(TableCounts, EndAtTheFirstEmptyRecordOrTheCapacity) {
   EXPECT_EQ(station_count(*tables), 2);
   for (int i = 0; i < max_streams; ++i) std::memset(tables->streams[i].name, 'N', 16);
   EXPECT_EQ(stream_count(*tables), max_streams);
+
+  EXPECT_EQ(source_count(*tables), 0);
+  std::strcpy(tables->sources[0].name, "S0");
+  std::strcpy(tables->sources[2].name, "S2");
+  EXPECT_EQ(source_count(*tables), 1);
+  for (int i = 0; i < max_sources; ++i) std::snprintf(tables->sources[i].name, 16, "S%d", i);
+  EXPECT_EQ(source_count(tables->sources), max_sources);
+
+  EXPECT_EQ(process_count(*tables), 0);
+  tables->processes[0].epoch = -1;  // before 1970 is still a process
+  tables->processes[1].epoch = 1;
+  tables->processes[3].epoch = 3;
+  EXPECT_EQ(process_count(*tables), 2);
+  for (int i = 0; i < max_processes; ++i) tables->processes[i].epoch = 1 + i;
+  EXPECT_EQ(process_count(*tables), max_processes);
+}
+
+TEST(TakingPart, StationsAndPairsInStationOrderWithinTheTable) {
+  auto tables = zeroed_tables();
+  const char* codes[] = {"A", "B", "C", "D"};
+  for (int i = 0; i < 4; ++i) {
+    std::snprintf(tables->stations[i].name, 16, "N%d", i);
+    std::strcpy(tables->codes[i].code, codes[i]);
+  }
+  std::strcpy(tables->codes[5].code, "E");  // beyond the first empty station: never taking part
+  process_info process{};
+  std::strcpy(process.stations, "EDBA");
+
+  int stations[max_stations];
+  ASSERT_EQ(taking_part_stations(*tables, process, stations), 3);
+  EXPECT_EQ(stations[0], 0);
+  EXPECT_EQ(stations[1], 1);
+  EXPECT_EQ(stations[2], 3);
+
+  station_pair pairs[max_station_pairs];
+  ASSERT_EQ(taking_part_pairs(*tables, process, pairs), 6);
+  const int expected[6][2] = {{0, 0}, {0, 1}, {0, 3}, {1, 1}, {1, 3}, {3, 3}};
+  for (int k = 0; k < 6; ++k) {
+    EXPECT_EQ(pairs[k].first, expected[k][0]) << k;
+    EXPECT_EQ(pairs[k].second, expected[k][1]) << k;
+  }
+}
+
+TEST(TakingPart, TenStationsGiveFiftyFivePairs) {
+  auto tables = zeroed_tables();
+  for (int i = 0; i < max_stations; ++i) {
+    std::snprintf(tables->stations[i].name, 16, "N%d", i);
+    std::snprintf(tables->codes[i].code, 4, "%c", 'A' + i);
+  }
+  process_info process{};
+  std::strcpy(process.stations, "JIHGFEDCBA");
+  station_pair pairs[max_station_pairs];
+  ASSERT_EQ(taking_part_pairs(*tables, process, pairs), max_station_pairs);
+  EXPECT_EQ(max_station_pairs, 55);
+  EXPECT_EQ(pairs[54].first, 9);
+  EXPECT_EQ(pairs[54].second, 9);
 }
 
 }  // namespace

@@ -3,69 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <ctime>
-#include <random>
 #include <string>
 
 namespace korva {
 namespace {
-
-// glibc's timegm is the oracle for the calendar arithmetic.
-int64_t oracle_epoch(int year, int day_of_year, int hour, int minute, int second) {
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = 0;
-  tm.tm_mday = day_of_year;  // normalised by timegm
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  return static_cast<int64_t>(timegm(&tm));
-}
-
-TEST(ParseEpoch, AgreesWithTimegmOnRandomDates) {
-  std::mt19937 generator(20240611);
-  for (int n = 0; n < 5000; ++n) {
-    const int year = 1902 + static_cast<int>(generator() % 136);  // 1902..2037
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    const int day = 1 + static_cast<int>(generator() % (leap ? 366 : 365));
-    const int hour = generator() % 24, minute = generator() % 60, second = generator() % 60;
-    char date[16], time[16];
-    std::snprintf(date, sizeof date, "%04d/%03d", year, day);
-    std::snprintf(time, sizeof time, "%02d:%02d:%02d", hour, minute, second);
-    const int64_t expected = oracle_epoch(year, day, hour, minute, second);
-    if (expected < INT32_MIN || expected > INT32_MAX) continue;
-    int32_t epoch = 0;
-    ASSERT_TRUE(parse_epoch(date, time, epoch)) << date << ' ' << time;
-    EXPECT_EQ(epoch, expected) << date << ' ' << time;
-  }
-}
-
-TEST(ParseEpoch, KnownInstants) {
-  int32_t epoch = -1;
-  ASSERT_TRUE(parse_epoch("1970/001", "00:00:00", epoch));
-  EXPECT_EQ(epoch, 0);
-  ASSERT_TRUE(parse_epoch("2000/001", "12:00:00", epoch));
-  EXPECT_EQ(epoch, 946728000);  // J2000.0 in UTC seconds
-  ASSERT_TRUE(parse_epoch("2038/019", "03:14:07", epoch));
-  EXPECT_EQ(epoch, INT32_MAX);
-  ASSERT_TRUE(parse_epoch("2008/1", "0:0:0", epoch));  // short fields as %j/%H read them
-  EXPECT_EQ(epoch, oracle_epoch(2008, 1, 0, 0, 0));
-}
-
-TEST(ParseEpoch, RefusesWhatIsNoDate) {
-  int32_t epoch = 7;
-  for (auto [date, time] : {std::pair{"2008/366", "00:00:00"}, std::pair{"2007/366", "00:00:00"},
-                            std::pair{"2008/000", "00:00:00"}, std::pair{"2008/367", "00:00:00"},
-                            std::pair{"2008-101", "00:00:00"}, std::pair{"2008/101", "24:00:00"},
-                            std::pair{"2008/101", "12:60:00"}, std::pair{"2008/101", "12:00:61"},
-                            std::pair{"2008/101", "12:00"}, std::pair{"2008/101x", "12:00:00"},
-                            std::pair{"2008/101", "12:00:00s"}, std::pair{"20080/101", "12:00:00"},
-                            std::pair{"2038/019", "03:14:08"}, std::pair{"", ""}}) {
-    const bool leap_day_ok = std::string(date) == "2008/366";  // 2008 is a leap year
-    EXPECT_EQ(parse_epoch(date, time, epoch), leap_day_ok) << date << ' ' << time;
-  }
-}
 
 TEST(ParseInt32, WholeWordInRange) {
   int32_t v = 0;

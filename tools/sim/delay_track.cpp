@@ -2,16 +2,9 @@
 
 #include <cmath>
 
+#include "taylor_series.h"
+
 namespace korva::sim {
-
-long double taylor_value(const double* a, long double dt) {
-  const long double third = 1.0 / 3.0;  // the double nearest 1/3, widened
-  return a[0] + dt * (a[1] + 0.5L * dt * (a[2] + third * dt * (a[3] + 0.25L * dt * a[4])));
-}
-
-long double taylor_rate(const double* a, long double dt) {
-  return a[1] + dt * (a[2] + 0.5L * dt * (a[3] + (1.0L / 3.0L) * dt * a[4]));
-}
 
 delay_track::delay_track(const station_info& station, const source_info& source,
                          const station_clock& clock, int32_t process_epoch, bool with_clock)
@@ -37,12 +30,12 @@ delay_value delay_track::at(long double t) {
   const long double within = static_cast<double>(t - whole);
   const station_delay& model = model_of_second(second);
   const long double dt_geo = static_cast<long double>(second - model.epoch) + within;
-  delay_value v{taylor_value(model.delay, dt_geo), taylor_rate(model.delay, dt_geo)};
+  delay_value v{taylor_series(dt_geo, model.delay), taylor_series_rate(dt_geo, model.delay)};
   if (with_clock_) {
     const long double dt_clk =
         static_cast<long double>(static_cast<int64_t>(second) - clock_.epoch) + within;
-    v.tau += taylor_value(clock_.clock, dt_clk);
-    v.rate += taylor_rate(clock_.clock, dt_clk);
+    v.tau += taylor_series(dt_clk, clock_.clock);
+    v.rate += taylor_series_rate(dt_clk, clock_.clock);
   }
   return v;
 }

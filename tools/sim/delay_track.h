@@ -42,9 +42,4 @@ class delay_track {
   std::map<int32_t, station_delay> models_;  // by UTC second
 };
 
-// Taylor series a0 + dt (a1 + dt/2 (a2 + dt/3 (a3 + dt/4 a4))) and its
-// derivative, in the correlator's order of operations.
-long double taylor_value(const double* a, long double dt);
-long double taylor_rate(const double* a, long double dt);
-
 }  // namespace korva::sim

@@ -6,54 +6,53 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <thread>
 
 #include "delay_track.h"
 #include "gaussian_noise.h"
 #include "message_buffer.h"
+#include "raw_file.h"
+#include "recording_mode.h"
 #include "sample_packer.h"
 #include "station_simulator.h"
 
 namespace korva::sim {
 namespace {
 
-std::string bounded(const char* text, size_t width) { return std::string(text, strnlen(text, width)); }
-
-int process_count(const schedule_tables& tables) {
-  int n = 0;
-  while (n < max_processes && tables.processes[n].epoch != 0) ++n;
-  return n;
+// The raw file's path exactly as the correlator looks for it.
+std::string raw_path(const std::string& raw_dir, const station_info& station, int32_t epoch) {
+  const int length = raw_file_path(nullptr, 0, raw_dir.c_str(), station, epoch);
+  std::string path(static_cast<size_t>(length), '\0');
+  raw_file_path(path.data(), path.size() + 1, raw_dir.c_str(), station, epoch);
+  return path;
 }
 
 bool check_terminal(const terminal_info& terminal, std::string& error) {
-  if (!is_recording_mode(terminal.bits, terminal.channels)) {
-    error = "korva_sim: terminal mode " + std::to_string(terminal.bits) + "bit/" +
-            std::to_string(terminal.channels) + "ch is not a recording mode (1 or 2 bits, 1, 2, 4, 8 or 16 channels)";
-    return false;
+  switch (check_mode(terminal_mode(terminal))) {
+    case stream_fault::none:
+      return true;
+    case stream_fault::no_decoder:
+      error = "korva_sim: terminal mode " + std::to_string(terminal.bits) + "bit/" +
+              std::to_string(terminal.channels) + "ch is not a recording mode (1 or 2 bits, 1, 2, 4, 8 or 16 channels)";
+      return false;
+    default:
+      error = "korva_sim: sample rate " + std::to_string(terminal.sample_rate) +
+              " does not give whole 32-bit words per second below 2^32 bit/s";
+      return false;
   }
-  const int64_t bits_per_second =
-      static_cast<int64_t>(terminal.sample_rate) * terminal.bits * terminal.channels;
-  if (terminal.sample_rate <= 0 || bits_per_second % 32 != 0 || bits_per_second >= (int64_t{1} << 32)) {
-    error = "korva_sim: sample rate " + std::to_string(terminal.sample_rate) +
-            " does not give whole 32-bit words per second below 2^32 bit/s";
-    return false;
-  }
-  return true;
 }
 
 // The source of the process, or that of the first stream naming a known one.
 int resolve_source(const schedule_tables& tables, const process_info& process, std::string& error) {
   message_buffer message;
-  char name[17] = {};
-  std::memcpy(name, process.source, 16);
-  int index = find_source(tables.sources, name, message);
+  int index = find_source(tables.sources, field_text(process.source).text, message);
   for (int s = 0; index < 0 && s < stream_count(tables); ++s) {
-    std::memcpy(name, tables.streams[s].source, 16);
-    index = find_source(tables.sources, name, message);
+    index = find_source(tables.sources, field_text(tables.streams[s].source).text, message);
   }
-  if (index < 0) error = "korva_sim: source [" + bounded(process.source, 16) + "] of the process is not in the schedule";
+  if (index < 0) {
+    error = std::string("korva_sim: source [") + field_text(process.source).text + "] of the process is not in the schedule";
+  }
   return index;
 }
 
@@ -67,9 +66,8 @@ bool write_station(const schedule_tables& tables, const process_info& process, i
                    const source_info& source, const std::vector<double>& channel_frequency,
                    const simulation_options& options, simulated_file& file, std::string& error) {
   const terminal_info& terminal = tables.terminal;
-  const std::string name = bounded(tables.stations[station].name, 16);
-  file.station = name;
-  file.path = options.raw_dir + "/" + name + "_" + epoch_file_text(process.epoch) + ".raw";
+  file.station = field_text(tables.stations[station].name).text;
+  file.path = raw_path(options.raw_dir, tables.stations[station], process.epoch);
 
   delay_track track(tables.stations[station], source, tables.clocks[station], process.epoch,
                     options.with_clock);
@@ -96,7 +94,7 @@ bool write_station(const schedule_tables& tables, const process_info& process, i
     return false;
   }
   const int32_t block = simulator.block_size();
-  const int32_t per_word = 32 / (terminal.bits * terminal.channels);
+  const int32_t per_word = samples_per_word(terminal.bits, terminal.channels);
   std::vector<std::vector<float>> samples(terminal.channels, std::vector<float>(block));
   std::vector<float*> pointers;
   for (auto& s : samples) pointers.push_back(s.data());
@@ -120,15 +118,6 @@ bool write_station(const schedule_tables& tables, const process_info& process, i
 
 }  // namespace
 
-std::string epoch_file_text(int32_t epoch) {
-  const std::time_t t = epoch;
-  std::tm parts{};
-  gmtime_r(&t, &parts);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y%j%H%M%S", &parts);
-  return text;
-}
-
 bool plan_channels(const schedule_tables& tables, std::vector<double>& channel_frequency,
                    std::vector<std::string>& warnings, std::string& error) {
   const int channels = tables.terminal.channels;
@@ -136,7 +125,7 @@ bool plan_channels(const schedule_tables& tables, std::vector<double>& channel_f
   bool any = false;
   for (int s = 0; s < stream_count(tables); ++s) {
     const stream_info& stream = tables.streams[s];
-    const std::string name = bounded(stream.name, 16);
+    const std::string name = field_text(stream.name).text;
     if (stream.channel < 1 || stream.channel > channels) {
       warnings.push_back("stream " + name + " names channel " + std::to_string(stream.channel) +
                          ", which the terminal does not have: not simulated");

@@ -41,7 +41,4 @@ bool simulate_process(const schedule_tables& tables, const simulation_options& o
                       std::vector<simulated_file>& written, std::vector<std::string>& warnings,
                       std::string& error);
 
-// "%Y%j%H%M%S" of a UTC epoch.
-std::string epoch_file_text(int32_t epoch);
-
 }  // namespace korva::sim

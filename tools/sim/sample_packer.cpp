@@ -1,5 +1,7 @@
 #include "sample_packer.h"
 
+#include "recording_mode.h"
+
 namespace korva::sim {
 
 uint32_t quantise_sample(float x, int32_t bits) {
@@ -9,16 +11,9 @@ uint32_t quantise_sample(float x, int32_t bits) {
          static_cast<uint32_t>(x >= two_bit_threshold);
 }
 
-bool is_recording_mode(int32_t bits, int32_t channels) {
-  const bool bits_ok = bits == 1 || bits == 2;
-  const bool channels_ok =
-      channels == 1 || channels == 2 || channels == 4 || channels == 8 || channels == 16;
-  return bits_ok && channels_ok;
-}
-
 void pack_samples(const float* const* channel_samples, int32_t n, int32_t bits, int32_t channels,
                   uint32_t* words) {
-  const int32_t per_word = 32 / (bits * channels);
+  const int32_t per_word = samples_per_word(bits, channels);
   const int32_t field_width = 32 / channels;
   const int32_t word_count = n / per_word;
   for (int32_t w = 0; w < word_count; ++w) words[w] = 0;

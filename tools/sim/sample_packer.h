@@ -16,12 +16,9 @@ inline constexpr float two_bit_threshold = 1.0f;  // in units of the sample's si
 
 uint32_t quantise_sample(float x, int32_t bits);
 
-// Whether (bits, channels) is a recording mode: bits 1 or 2, channels 1, 2,
-// 4, 8 or 16.
-bool is_recording_mode(int32_t bits, int32_t channels);
-
 // Quantises instants 0 .. n-1 of every channel (channel_samples[h][i]) and
-// writes n / S words. n must be a multiple of S.
+// writes n / S words. The mode must have a sample decoder (the packing is its
+// inverse), and n must be a multiple of S.
 void pack_samples(const float* const* channel_samples, int32_t n, int32_t bits, int32_t channels,
                   uint32_t* words);
 

@@ -12,23 +12,14 @@
 
 #include "raw_simulator.h"
 #include "sample_decoders.h"
+#include "temporary_folder.h"
 
 namespace korva::sim {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct scratch_directory {
-  fs::path path;
-  scratch_directory() {
-    std::string pattern = (fs::temp_directory_path() / "korva_sim_files_XXXXXX").string();
-    path = mkdtemp(pattern.data());
-  }
-  ~scratch_directory() {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-  }
-};
+using korva::testing::temporary_folder;
 
 // Two stations at the geocentre (no geometric delay), 1 Msps 2-bit 4-channel,
 // one stream in channel 3; the process starts 2024/101 12:00:00.
@@ -76,10 +67,10 @@ bool simulate(const schedule_tables& tables, simulation_options options, const f
 }
 
 TEST(SimulatedFiles, NamedAfterStationAndEpochWithOneBlockPerSecond) {
-  scratch_directory scratch;
+  temporary_folder scratch;
   auto tables = two_station_tables();
   simulation_options options;
-  options.raw_dir = scratch.path.string();
+  options.raw_dir = scratch.path().string();
   std::vector<simulated_file> written;
   std::vector<std::string> warnings;
   std::string error;
@@ -91,24 +82,24 @@ TEST(SimulatedFiles, NamedAfterStationAndEpochWithOneBlockPerSecond) {
     EXPECT_EQ(fs::file_size(f.path), 2u * 1000000 * 2 * 4 / 8);
     EXPECT_EQ(f.bytes, 2 * 1000000);
   }
-  EXPECT_FALSE(fs::exists(scratch.path / "CHARLIE_2024101120000.raw"));
+  EXPECT_FALSE(fs::exists(scratch.path() / "CHARLIE_2024101120000.raw"));
   EXPECT_TRUE(warnings.empty());
 }
 
 TEST(SimulatedFiles, SameSeedSameBytesOtherSeedOtherBytesAnyThreadCount) {
-  scratch_directory one, two, three;
+  temporary_folder one, two, three;
   auto tables = two_station_tables();
   simulation_options options;
   std::string error;
   options.threads = 1;
-  ASSERT_TRUE(simulate(*tables, options, one.path, error)) << error;
+  ASSERT_TRUE(simulate(*tables, options, one.path(), error)) << error;
   options.threads = 4;
-  ASSERT_TRUE(simulate(*tables, options, two.path, error)) << error;
+  ASSERT_TRUE(simulate(*tables, options, two.path(), error)) << error;
   options.seed = 2;
-  ASSERT_TRUE(simulate(*tables, options, three.path, error)) << error;
+  ASSERT_TRUE(simulate(*tables, options, three.path(), error)) << error;
   const char* name = "BRAVO_2024101120000.raw";
-  EXPECT_EQ(read_words(one.path / name), read_words(two.path / name));
-  EXPECT_NE(read_words(one.path / name), read_words(three.path / name));
+  EXPECT_EQ(read_words(one.path() / name), read_words(two.path() / name));
+  EXPECT_NE(read_words(one.path() / name), read_words(three.path() / name));
 }
 
 // Correlation of the decoded levels of one channel of two recordings.
@@ -129,14 +120,14 @@ double channel_correlation(const std::vector<uint32_t>& a, const std::vector<uin
 }
 
 TEST(SimulatedFiles, SkySignalOnlyInTheStreamsChannel) {
-  scratch_directory scratch;
+  temporary_folder scratch;
   auto tables = two_station_tables();
   simulation_options options;
   options.correlation = 0.5;
   std::string error;
-  ASSERT_TRUE(simulate(*tables, options, scratch.path, error)) << error;
-  const auto a = read_words(scratch.path / "ALPHA_2024101120000.raw");
-  const auto b = read_words(scratch.path / "BRAVO_2024101120000.raw");
+  ASSERT_TRUE(simulate(*tables, options, scratch.path(), error)) << error;
+  const auto a = read_words(scratch.path() / "ALPHA_2024101120000.raw");
+  const auto b = read_words(scratch.path() / "BRAVO_2024101120000.raw");
   const double bound = 5.0 / std::sqrt(4.0 * a.size());
   for (int channel : {0, 1, 3}) EXPECT_NEAR(channel_correlation(a, b, channel), 0.0, bound);
   // Both at the geocentre: the common half of the power lines up sample by
@@ -145,47 +136,47 @@ TEST(SimulatedFiles, SkySignalOnlyInTheStreamsChannel) {
 }
 
 TEST(SimulatedFiles, BadInputIsRefusedWithAMessage) {
-  scratch_directory scratch;
+  temporary_folder scratch;
   std::string error;
   {
     auto tables = two_station_tables();
     simulation_options options;
     options.process_number = 2;
-    EXPECT_FALSE(simulate(*tables, options, scratch.path, error));
+    EXPECT_FALSE(simulate(*tables, options, scratch.path(), error));
     EXPECT_NE(error.find("process 2 is not in the schedule"), std::string::npos) << error;
   }
   {
     auto tables = two_station_tables();
     tables->terminal.channels = 3;
-    EXPECT_FALSE(simulate(*tables, simulation_options{}, scratch.path, error));
+    EXPECT_FALSE(simulate(*tables, simulation_options{}, scratch.path(), error));
     EXPECT_NE(error.find("not a recording mode"), std::string::npos) << error;
   }
   {
     auto tables = two_station_tables();
     tables->streams[0].channel = 5;
-    EXPECT_FALSE(simulate(*tables, simulation_options{}, scratch.path, error));
+    EXPECT_FALSE(simulate(*tables, simulation_options{}, scratch.path(), error));
     EXPECT_NE(error.find("no stream within the terminal's channels"), std::string::npos) << error;
   }
   {
     auto tables = two_station_tables();
     std::memcpy(tables->processes[0].source, "NONE", 4);
     std::memcpy(tables->streams[0].source, "NONE", 4);
-    EXPECT_FALSE(simulate(*tables, simulation_options{}, scratch.path, error));
+    EXPECT_FALSE(simulate(*tables, simulation_options{}, scratch.path(), error));
     EXPECT_NE(error.find("is not in the schedule"), std::string::npos) << error;
   }
   {
     auto tables = two_station_tables();
     simulation_options options;
     options.correlation = 1.5;
-    EXPECT_FALSE(simulate(*tables, options, scratch.path, error));
+    EXPECT_FALSE(simulate(*tables, options, scratch.path(), error));
   }
   {
     auto tables = two_station_tables();
     simulation_options options;
-    EXPECT_FALSE(simulate(*tables, options, scratch.path / "missing" / "dir", error));
+    EXPECT_FALSE(simulate(*tables, options, scratch.path() / "missing" / "dir", error));
     EXPECT_NE(error.find("can't create the raw file"), std::string::npos) << error;
   }
-  EXPECT_TRUE(fs::is_empty(scratch.path));
+  EXPECT_TRUE(fs::is_empty(scratch.path()));
 }
 
 }  // namespace

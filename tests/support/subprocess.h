@@ -1,8 +1,10 @@
 // Runs a program as a child process with a chosen environment and working
-// folder, and collects its exit status, standard output and standard error.
+// folder, and collects its exit status, standard output and standard error;
+// and small text helpers for what it returns.
 #pragma once
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,10 +47,13 @@ inline std::vector<std::string> child_environment(const std::map<std::string, st
   return env;
 }
 
-// Runs program with args (argv[0] is the program) in folder.
+// Runs program with args (argv[0] is the program) in folder, with the extra
+// environment variables; address_space_limit > 0 caps the child's memory (in
+// bytes), to make its allocations fail.
 inline program_result run_program(const std::string& program, const std::vector<std::string>& args,
                                   const std::filesystem::path& folder,
-                                  const std::map<std::string, std::string>& extra_env = {}) {
+                                  const std::map<std::string, std::string>& extra_env = {},
+                                  rlim_t address_space_limit = 0) {
   const std::filesystem::path out_path = folder / ".child-stdout";
   const std::filesystem::path err_path = folder / ".child-stderr";
   std::vector<std::string> env = child_environment(extra_env);
@@ -65,6 +70,10 @@ inline program_result run_program(const std::string& program, const std::vector<
     const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(folder.c_str()) != 0) _exit(127);
+    if (address_space_limit > 0) {
+      const rlimit limit{address_space_limit, address_space_limit};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
+    }
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
