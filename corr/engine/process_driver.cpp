@@ -142,13 +142,20 @@ int32_t correlate_second(correlation_context& context, int32_t process_index, in
   const schedule_tables& schedule = *context.schedule;
   const process_info& process = schedule.processes[process_index];
   const int streams = stream_count(schedule);
+  int32_t frame_source = -1;  // the source the frame below holds for
+  delay_frame frame{};
   for (int32_t s = 0; s < streams; ++s) {
     const stream_info& stream = schedule.streams[s];
     const int32_t source = find_stream_source(schedule, process, stream, message);
     if (source < 0) return -1;
+    if (source != frame_source) {
+      frame = compute_delay_frame(schedule.sources[source].ra, schedule.sources[source].dec, epoch);
+      frame_source = source;
+    }
     for (int i = 0; i < max_stations; ++i) {
       if (context.windows[i].base == nullptr) continue;
-      context.station_delay_table[i] = compute_station_delay(schedule.stations[i], schedule.sources[source], epoch);
+      const station_info& station = schedule.stations[i];
+      context.station_delay_table[i] = compute_station_delay(frame, station_position{station.x, station.y, station.z});
     }
     if (stream.pp_per_second <= 0) continue;
     message_buffer refusal;

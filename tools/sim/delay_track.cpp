@@ -13,6 +13,11 @@ long double taylor_rate(const double* a, long double dt) {
   return a[1] + dt * (a[2] + 0.5L * dt * (a[3] + (1.0L / 3.0L) * dt * a[4]));
 }
 
+station_delay station_delay_at(const station_info& station, const source_info& source, int32_t t) {
+  return compute_station_delay(compute_delay_frame(source.ra, source.dec, t),
+                               station_position{station.x, station.y, station.z});
+}
+
 delay_track::delay_track(const station_info& station, const source_info& source,
                          const station_clock& clock, int32_t process_epoch, bool with_clock)
     : station_(station),
@@ -25,7 +30,7 @@ const station_delay& delay_track::model_of_second(int32_t second) {
   auto found = models_.find(second);
   if (found == models_.end()) {
     if (models_.size() > 64) models_.erase(models_.begin());  // walked past long ago
-    found = models_.emplace(second, compute_station_delay(station_, source_, second)).first;
+    found = models_.emplace(second, station_delay_at(station_, source_, second)).first;
   }
   return found->second;
 }

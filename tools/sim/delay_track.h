@@ -42,6 +42,9 @@ class delay_track {
   std::map<int32_t, station_delay> models_;  // by UTC second
 };
 
+// The correlator's delay model of a schedule station and source at second t.
+station_delay station_delay_at(const station_info& station, const source_info& source, int32_t t);
+
 // Taylor series a0 + dt (a1 + dt/2 (a2 + dt/3 (a3 + dt/4 a4))) and its
 // derivative, in the correlator's order of operations.
 long double taylor_value(const double* a, long double dt);
