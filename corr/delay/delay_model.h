@@ -62,6 +62,18 @@ struct earth_rotation {
 // longitude (eps0, dpsi) in radians.
 earth_rotation earth_rotation_matrices(int32_t t, double mean_obliquity, double longitude);
 
+// The same with UT1 = UTC + ut1_minus_utc (seconds) as the time argument of
+// the GMST: the time of day becomes f + (UT1-UTC)/86400. With ut1_minus_utc =
+// 0 it gives the bits of the form above. The rate w stays that of the IAU 1982
+// expression (the length-of-day excess, ~1e-8 of it, is left out).
+earth_rotation earth_rotation_matrices(int32_t t, double mean_obliquity, double longitude, double ut1_minus_utc);
+
+// Polar-motion matrix W = R2(x_p)·R1(y_p) (IERS Conventions 2003 ch. 5, with
+// s' = 0): terrestrial (ITRS) coordinates to those of the frame whose z axis
+// is the celestial intermediate pole, on which the sidereal rotation acts.
+// x_p, y_p in radians.
+matrix3 polar_motion_matrix(double x_p, double y_p);
+
 // Unit vector towards the source at ra, dec (radians, mean equator and
 // equinox of J2000.0), with annual aberration to first order in v/c
 // (constant of aberration 20.49552") from the low-precision solar

@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "delay_record.h"
+#include "earth_orientation.h"
 #include "vector3.h"
 
 namespace korva {
@@ -36,6 +37,13 @@ struct delay_frame {
 // Frame of the source at ra, dec (radians, mean equator and equinox of
 // J2000.0) at UTC second t. Pure; evaluates the nutation series once.
 delay_frame compute_delay_frame(double ra, double dec, int32_t t);
+
+// The same with Earth orientation: with eop, the sidereal rotation takes UT1 =
+// UTC + (UT1-UTC)(t) as its time argument, and the polar-motion matrix W(x_p,
+// y_p) acts on the station position before it (rotation[k] = E_k·W); the
+// derivatives stay those of the rotation alone. t must lie in eop's span.
+// With nullptr it is the form above, bit for bit.
+delay_frame compute_delay_frame(double ra, double dec, int32_t t, const earth_orientation_series* eop);
 
 // Delay of the wavefront at the station relative to the geocentre, seconds,
 // with its Earth-rotation derivatives (s/s .. s/s^4): delay[k] =

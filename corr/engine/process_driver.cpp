@@ -144,12 +144,16 @@ int32_t correlate_second(correlation_context& context, int32_t process_index, in
   const int streams = stream_count(schedule);
   int32_t frame_source = -1;  // the source the frame below holds for
   delay_frame frame{};
+  // Earth orientation of the schedule's "$EOP" lines; the reader has checked
+  // that they cover every second of every process.
+  const earth_orientation_series eop_series(schedule.eop);
+  const earth_orientation_series* eop = eop_series.has_span() ? &eop_series : nullptr;
   for (int32_t s = 0; s < streams; ++s) {
     const stream_info& stream = schedule.streams[s];
     const int32_t source = find_stream_source(schedule, process, stream, message);
     if (source < 0) return -1;
     if (source != frame_source) {
-      frame = compute_delay_frame(schedule.sources[source].ra, schedule.sources[source].dec, epoch);
+      frame = compute_delay_frame(schedule.sources[source].ra, schedule.sources[source].dec, epoch, eop);
       frame_source = source;
     }
     for (int i = 0; i < max_stations; ++i) {
