@@ -3,6 +3,8 @@
 # every output file byte for byte: a refactor or a speed-up must leave them
 # identical. Raw files are simulated once, with the first build's korva_sim.
 #   compare-outputs.sh OLD_BUILD_DIR NEW_BUILD_DIR [WORK_DIR]
+#   COMPARE_EXAMPLE  the example schedule to use (default examples/example.sch;
+#                    give one without $EOP lines when the old build predates them)
 # Schedules: the shipped example with 1, 2 and 8 workers, and a schedule of
 # four stations, four 2-channel streams of different FFT sizes and periods,
 # and three processes of unequal length with 8 workers.
@@ -59,9 +61,10 @@ correlate() {  # schedule multi label
   [ $differ = 0 ] || status=1
 }
 
-correlate examples/example.sch 1 example-1
-correlate examples/example.sch 2 example-2
-correlate examples/example.sch 8 example-8
+example=${COMPARE_EXAMPLE:-examples/example.sch}
+correlate "$example" 1 example-1
+correlate "$example" 2 example-2
+correlate "$example" 8 example-8
 correlate "$work/multi.sch" 8 multi-8
 correlate "$work/multi.sch" 3 multi-3
 exit $status

@@ -7,7 +7,14 @@
 namespace korva {
 
 earth_rotation earth_rotation_matrices(int32_t t, double mean_obliquity, double longitude) {
-  const double f = day_fraction(t);
+  return earth_rotation_matrices(t, mean_obliquity, longitude, 0.0);
+}
+
+earth_rotation earth_rotation_matrices(int32_t t, double mean_obliquity, double longitude, double ut1_minus_utc) {
+  // UT1 time of day, kept in extended precision; the GMST polynomial stays at
+  // the 0 h UTC before t, which differs from the 0 h UT1 form by under 1e-14
+  // rad when UT1 and UTC fall on either side of midnight. Adding 0 leaves f.
+  const long double f = day_fraction(t) + static_cast<long double>(ut1_minus_utc) / seconds_per_day;
   const long double tu = centuries_since_j2000_at_0h(t);
   // GMST at the preceding 0 h UTC, seconds, and its fraction of a turn.
   const double gmst_0h = static_cast<double>(24110.54841 + 8640184.812866 * tu + 0.093104 * tu * tu - 6.2e-6 * tu * tu * tu);

@@ -1,8 +1,13 @@
-// IAU 2000A nutation (MHB2000 formulation): luni-solar series of 678 terms,
-// planetary series of 687 terms, the IAU 2000 precession-rate corrections and
-// the celestial-pole offsets of the frame bias at J2000.0. Epochs are Julian
-// dates (IEEE double); angles out are milliarcseconds (mas). Pure functions
-// of the epoch and of constant tables.
+// IAU 2000A nutation in the MHB2000 formulation (Mathews, Herring & Buffett
+// 2002, J. Geophys. Res. 107, B4; IERS Conventions 2003 ch. 5, tables 5.3a and
+// 5.3b): luni-solar series of 678 terms, planetary series of 687 terms, the
+// IAU 2000 precession-rate corrections (-0.29965"/cy, -0.02524"/cy) and the
+// celestial-pole offsets of the frame bias at J2000.0 (-41.775, -6.8192 mas);
+// no free-core-nutation term. Epochs are Julian dates (IEEE double, UTC
+// standing in for TT); angles out are milliarcseconds (mas). Fundamental
+// arguments follow Simon et al. 1994 as given in the Conventions. Sums are
+// taken last row first, products in extended precision, sines, cosines and
+// remainders in double. Pure functions of the epoch and of constant tables.
 #pragma once
 
 #include <array>

@@ -30,6 +30,16 @@ matrix3 rotation_x(double a) {
   return m;
 }
 
+matrix3 rotation_y(double a) {
+  const double c = std::cos(a), s = std::sin(a);
+  matrix3 m = scalar_identity(1.0);
+  m(0, 0) = c;
+  m(0, 2) = -s;
+  m(2, 0) = s;
+  m(2, 2) = c;
+  return m;
+}
+
 matrix3 rotation_z(double a) {
   const double c = std::cos(a), s = std::sin(a);
   return z_block(c, s, -s, c, 1.0);

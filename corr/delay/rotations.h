@@ -1,4 +1,4 @@
-// Frame rotations about the x and z axes and the derivatives of the z
+// Frame rotations about the x, y and z axes and the derivatives of the z
 // rotation with respect to its angle. The angle a is in radians; cos a and
 // sin a are evaluated in double precision. A positive angle turns the axes
 // counter-clockwise seen from the positive end of the axis: the result gives
@@ -11,6 +11,9 @@ namespace korva {
 
 // R1(a) = [1, 0, 0; 0, cos a, sin a; 0, -sin a, cos a].
 matrix3 rotation_x(double a);
+
+// R2(a) = [cos a, 0, -sin a; 0, 1, 0; sin a, 0, cos a].
+matrix3 rotation_y(double a);
 
 // R3(a) = [cos a, sin a, 0; -sin a, cos a, 0; 0, 0, 1].
 matrix3 rotation_z(double a);

@@ -10,12 +10,16 @@
 #include "correlation_worker.h"
 #include "correlator.h"
 #include "sample_decoders.h"
+#include "earth_orientation.h"
 #include "station_delay.h"
 
 namespace korva {
 
 // What the correlator owns.
 struct correlator::state {
+  state(const schedule_tables& tables, int32_t threads, working_memory buffers)
+      : schedule(tables), thread_count(threads), memory(std::move(buffers)) {}
+
   const schedule_tables& schedule;
   int32_t thread_count;
   working_memory memory;
@@ -23,7 +27,33 @@ struct correlator::state {
   fftwf_plan plans[max_threads][max_streams] = {};
   station_delay delays[max_stations] = {};  // the latest model of each station
   data_coverage coverage;
+  // Earth orientation of the schedule's "$EOP" lines (the reader has checked
+  // that they cover every second of every process), or none.
+  earth_orientation_series eop_series{schedule.eop};
+  const earth_orientation_series* eop = eop_series.has_span() ? &eop_series : nullptr;
+  // The station-independent part of the model, kept while streams share
+  // their source and second.
+  delay_frame frame{};
+  int32_t frame_source = -1;
+  int32_t frame_epoch = 0;
+
+  // The delay of every taking-part station for the source at second epoch.
+  void compute_delays(const process_plan& plan, int32_t source_index, int32_t epoch);
 };
+
+void correlator::state::compute_delays(const process_plan& plan, int32_t source_index, int32_t epoch) {
+  if (source_index != frame_source || epoch != frame_epoch) {
+    const source_info& source = schedule.sources[source_index];
+    frame = compute_delay_frame(source.ra, source.dec, epoch, eop);
+    frame_source = source_index;
+    frame_epoch = epoch;
+  }
+  for (int i = 0; i < max_stations; ++i) {
+    if (!plan.takes_part[i]) continue;
+    const station_info& station = schedule.stations[i];
+    delays[i] = compute_station_delay(frame, station_position{station.x, station.y, station.z});
+  }
+}
 
 namespace {
 
@@ -131,7 +161,7 @@ void count_coverage(const process_plan& plan, const correlation_job* jobs, int32
 }  // namespace
 
 correlator::correlator(const schedule_tables& schedule, int32_t thread_count, working_memory memory)
-    : state_(new state{schedule, thread_count, std::move(memory), {}, {}, {}, {}}) {}
+    : state_(new state{schedule, thread_count, std::move(memory)}) {}
 
 correlator::~correlator() { destroy_plans(); }
 
@@ -226,10 +256,7 @@ int32_t correlator::correlate_stream_from(const process_plan& plan, int32_t stre
                                           message_buffer& message) {
   state& s = *state_;
   const stream_info& stream = s.schedule.streams[stream_index];
-  const source_info& source = s.schedule.sources[source_index];
-  for (int i = 0; i < max_stations; ++i) {
-    if (plan.takes_part[i]) s.delays[i] = compute_station_delay(s.schedule.stations[i], source, epoch);
-  }
+  s.compute_delays(plan, source_index, epoch);
   if (stream.pp_per_second <= 0) return 1;
   message_buffer refusal;
   if (!stream_is_correlatable(s.schedule, s.plans, stream_index, s.thread_count, refusal)) {

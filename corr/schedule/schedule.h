@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "eop_record.h"
 #include "message_buffer.h"
 #include "recording_mode.h"
 
@@ -83,6 +84,7 @@ struct schedule_tables {
   source_info sources[max_sources];
   process_info processes[max_processes];
   stream_info streams[max_streams];
+  eop_record eop[max_eop_records];  // "$EOP" lines in time order; none: UTC stands in for UT1
 };
 
 // Reads the schedule file at path into the tables. Returns 1, or -1 with the
@@ -95,6 +97,11 @@ int32_t append_station(schedule_tables& tables, const char* line, message_buffer
 int32_t append_source(schedule_tables& tables, const char* line, message_buffer& message);
 int32_t append_process(schedule_tables& tables, const char* line, message_buffer& message);
 int32_t append_stream(schedule_tables& tables, const char* line, message_buffer& message);
+int32_t append_eop(schedule_tables& tables, const char* line, message_buffer& message);
+
+// Refuses, once every line is read, a schedule with "$EOP" lines that do not
+// cover every correlated second of every process for 4-point interpolation.
+int32_t check_eop_coverage(const schedule_tables& tables, message_buffer& message);
 
 // Index (0..999) of the first source whose name equals name in its first 16
 // characters, or -1. Writes the found or not-found message.

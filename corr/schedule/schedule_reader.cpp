@@ -30,6 +30,7 @@ void clear_tables(schedule_tables& tables) {
   std::memset(tables.processes, 0, sizeof tables.processes);
   std::memset(tables.sources, 0, sizeof tables.sources);
   std::memset(tables.streams, 0, sizeof tables.streams);
+  std::memset(tables.eop, 0, sizeof tables.eop);
 }
 
 // "$Terminal <name> <rate>Msps/<bits>bit/<channels>ch"; the rate is stored in
@@ -148,6 +149,7 @@ int32_t read_line(schedule_tables& tables, char* line, reader_state& state, mess
     std::snprintf(state.stream_line[state.streams], line_capacity, "%s", line);
     ++state.streams;
   }
+  if (starts_with_keyword(line, "$EOP") && append_eop(tables, line, message) < 0) return -1;
   if (starts_with_keyword(line, terminal_keyword)) {
     if (read_terminal_line(tables, line, state, message) < 0) return -1;
   }
@@ -173,6 +175,7 @@ int32_t korva_read_schedule(schedule_tables& tables, const char* path, message_b
   std::fclose(file);
   if (status < 0) return -1;
   if (check_schedule(tables, *state, path, message) < 0) return -1;
+  if (check_eop_coverage(tables, message) < 0) return -1;
   write_message(message, "korva_read_schedule: Schedule_File[%s] Reading Success", path);
   return 1;
 }

@@ -105,21 +105,15 @@ void erfa_true_direction(int32_t t, const double j2000[3], double out[3]) {
   eraRxp(np, copy, out);
 }
 
-station_info station_at(double x, double y, double z) {
-  station_info s{};
-  std::strcpy(s.name, "TEST");
-  s.x = x;
-  s.y = y;
-  s.z = z;
-  return s;
-}
+station_position station_at(double x, double y, double z) { return station_position{x, y, z}; }
 
-source_info source_at(double ra, double dec) {
-  source_info s{};
-  std::strcpy(s.name, "SRC");
-  s.ra = ra;
-  s.dec = dec;
-  return s;
+struct source_direction {
+  double ra, dec;  // radians, J2000
+};
+source_direction source_at(double ra, double dec) { return source_direction{ra, dec}; }
+
+station_delay delay_at(const station_position& station, const source_direction& source, int32_t t) {
+  return compute_station_delay(compute_delay_frame(source.ra, source.dec, t), station);
 }
 
 TEST(PrecessionMatrix, MatchesErfaPmat76) {
@@ -243,7 +237,7 @@ TEST(StationDelay, MatchesDelayComposedFromErfa) {
   // delay[k] = -(N P s)·(d^k/dt^k R3(a) x)/c with ERFA's precession, nutation
   // and sidereal time and this model's aberrated direction s. The rotation
   // angle agrees to 1e-12 rad, so delay[0] to 1e-12·|x|/c < 3e-14 s.
-  const station_info stations[3] = {station_at(-2353621.22, -4641341.47, 3677052.32),
+  const station_position stations[3] = {station_at(-2353621.22, -4641341.47, 3677052.32),
                                     station_at(4075539.52, 931735.45, 4801629.35),
                                     station_at(-3950236.74, 2522347.55, -4311562.54)};
   std::mt19937_64 random(99);
@@ -252,9 +246,9 @@ TEST(StationDelay, MatchesDelayComposedFromErfa) {
   double worst = 0.0, worst_erfa_aberration = 0.0;
   for (int i = 0; i < 150; ++i) {
     const int32_t t = epoch(random);
-    const source_info source = source_at(ra(random), std::asin(sin_dec(random)));
-    const station_info& station = stations[i % 3];
-    const station_delay ours = compute_station_delay(station, source, t);
+    const source_direction source = source_at(ra(random), std::asin(sin_dec(random)));
+    const station_position& station = stations[i % 3];
+    const station_delay ours = delay_at(station, source, t);
     const vector3 s = apparent_source_vector(t, source.ra, source.dec);
     const double s_j2000[3] = {s.x, s.y, s.z};
     double s_true[3], s_true_erfa[3], s_erfa[3];
@@ -278,7 +272,7 @@ TEST(StationDelay, MatchesDelayComposedFromErfa) {
 
 TEST(StationDelay, GeocentreGivesZero) {
   for (int32_t t : {epoch_1980, j2000_unix_seconds, 1700000123}) {
-    const station_delay d = compute_station_delay(station_at(0, 0, 0), source_at(1.2, -0.4), t);
+    const station_delay d = delay_at(station_at(0, 0, 0), source_at(1.2, -0.4), t);
     for (double v : d.delay) EXPECT_EQ(v, 0.0);
   }
 }
@@ -286,8 +280,8 @@ TEST(StationDelay, GeocentreGivesZero) {
 TEST(StationDelay, StationOnTheAxis) {
   const double z = 6356752.3;
   for (int32_t t : {epoch_1980 + 777, j2000_unix_seconds, 1700000123, epoch_2038}) {
-    const source_info source = source_at(3.9, 0.7);
-    const station_delay d = compute_station_delay(station_at(0, 0, z), source, t);
+    const source_direction source = source_at(3.9, 0.7);
+    const station_delay d = delay_at(station_at(0, 0, z), source, t);
     for (int k = 1; k < 5; ++k) EXPECT_EQ(d.delay[k], 0.0);
     const vector3 s = apparent_source_vector(t, source.ra, source.dec);
     const double s_j2000[3] = {s.x, s.y, s.z};
@@ -301,7 +295,7 @@ TEST(StationDelay, StationTowardsTheSourceSeesTheWavefrontEarlier) {
   // Put the station on the line from the geocentre towards the source, using
   // ERFA's direction and rotation: the delay is minus the distance over c.
   const int32_t t = 1234567890;
-  const source_info source = source_at(0.3, 0.9);
+  const source_direction source = source_at(0.3, 0.9);
   const vector3 s = apparent_source_vector(t, source.ra, source.dec);
   const double s_j2000[3] = {s.x, s.y, s.z};
   double s_true[3], r[3][3], u[3];
@@ -311,7 +305,7 @@ TEST(StationDelay, StationTowardsTheSourceSeesTheWavefrontEarlier) {
   eraTrxp(r, s_true, u);  // terrestrial direction of the source
   double previous = 0.0;
   for (double distance : {0.0, 1000.0, 6371000.0, 6372000.0}) {
-    const station_delay d = compute_station_delay(station_at(distance * u[0], distance * u[1], distance * u[2]), source, t);
+    const station_delay d = delay_at(station_at(distance * u[0], distance * u[1], distance * u[2]), source, t);
     EXPECT_NEAR(d.delay[0], -distance / c, 1e-14);
     if (distance > 0.0) {
       EXPECT_LT(d.delay[0], previous);
@@ -327,11 +321,11 @@ TEST(StationDelay, EquatorialStationSwingsOverASiderealDay) {
   // a bound the true peak rate exceeds by 2e-6 of itself, so the lower check
   // keeps that margin. Sampling every 20 s misses a
   // peak by at most (7.3e-4 rad)^2 / 2 of it, about 6e-9 s.
-  const station_info station = station_at(6.0e6, 0.0, 0.0);
-  const source_info source = source_at(0.0, 0.0);
+  const station_position station = station_at(6.0e6, 0.0, 0.0);
+  const source_direction source = source_at(0.0, 0.0);
   double highest = -1.0, lowest = 1.0, fastest = 0.0;
   for (int32_t t = j2000_unix_seconds; t < j2000_unix_seconds + 86164; t += 20) {
-    const station_delay d = compute_station_delay(station, source, t);
+    const station_delay d = delay_at(station, source, t);
     highest = std::max(highest, d.delay[0]);
     lowest = std::min(lowest, d.delay[0]);
     fastest = std::max(fastest, std::fabs(d.delay[1]));
@@ -350,17 +344,17 @@ TEST(StationDelay, DerivativesPredictTheNextSeconds) {
   // drifts by aberration and precession at ~3e-11 rad/s, i.e. < 2e-11 s of
   // delay within 30 s. The second pair of epochs crosses 0 h UTC, where the
   // GMST at 0 h and the time of day both restart.
-  const station_info station = station_at(-2353621.22, -4641341.47, 3677052.32);
-  const source_info source = source_at(4.4, 0.2);
+  const station_position station = station_at(-2353621.22, -4641341.47, 3677052.32);
+  const source_direction source = source_at(4.4, 0.2);
   for (int32_t start : {1300000000, 1300060800 - 15}) {
-    const station_delay base = compute_station_delay(station, source, start);
+    const station_delay base = delay_at(station, source, start);
     for (int dt = 1; dt <= 30; ++dt) {
       double predicted = 0.0, factorial = 1.0;
       for (int k = 0; k < 5; ++k) {
         if (k > 0) factorial *= k;
         predicted += base.delay[k] * std::pow(static_cast<double>(dt), k) / factorial;
       }
-      EXPECT_NEAR(compute_station_delay(station, source, start + dt).delay[0], predicted, 3e-11)
+      EXPECT_NEAR(delay_at(station, source, start + dt).delay[0], predicted, 3e-11)
           << "from " << start << " + " << dt;
     }
   }
@@ -369,8 +363,8 @@ TEST(StationDelay, DerivativesPredictTheNextSeconds) {
 TEST(StationDelay, RecordEpochAndZeroBytes) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const struct {
-    station_info station;
-    source_info source;
+    station_position station;
+    source_direction source;
     int32_t t;
   } cases[] = {
       {station_at(1e6, -2e6, 3e6), source_at(0.5, 0.5), 0x12345678},
@@ -379,7 +373,7 @@ TEST(StationDelay, RecordEpochAndZeroBytes) {
       {station_at(1e300, -1e300, 1e300), source_at(1e10, -1e10), INT32_MAX},
   };
   for (const auto& c : cases) {
-    const station_delay d = compute_station_delay(c.station, c.source, c.t);
+    const station_delay d = delay_at(c.station, c.source, c.t);
     unsigned char bytes[sizeof(station_delay)];
     std::memcpy(bytes, &d, sizeof bytes);
     const uint32_t u = static_cast<uint32_t>(c.t);
@@ -390,12 +384,45 @@ TEST(StationDelay, RecordEpochAndZeroBytes) {
   static_assert(offsetof(station_delay, delay) == 8);
 }
 
+TEST(DelayFrame, SharedFrameGivesTheBitsOfTheWholeChainPerStation) {
+  // The whole chain evaluated afresh for each station, in the model's order:
+  // nutation, precession, rotation, aberrated source, precession then
+  // nutation on it, then E_k x dotted with it over -c. One frame shared by
+  // every station must give the same bits.
+  const station_position stations[] = {station_at(-2353621.22, -4641341.47, 3677052.32),
+                                        station_at(4075539.52, 931735.45, 4801629.35),
+                                        station_at(-3950236.74, 2522347.55, -4311562.54), station_at(0, 0, 0)};
+  std::mt19937_64 random(5);
+  std::uniform_real_distribution<double> ra(0.0, 2 * ERFA_DPI), sin_dec(-1.0, 1.0);
+  std::uniform_int_distribution<int32_t> epoch(epoch_1980, epoch_2038);
+  for (int i = 0; i < 40; ++i) {
+    const int32_t t = epoch(random);
+    const source_direction source = source_at(ra(random), std::asin(sin_dec(random)));
+    const delay_frame frame = compute_delay_frame(source.ra, source.dec, t);
+    EXPECT_EQ(frame.epoch, t);
+    for (const station_position& station : stations) {
+      const nutation_of_date n = nutation_matrix(t);
+      const matrix3 p = precession_matrix(t);
+      const earth_rotation e = earth_rotation_matrices(t, n.mean_obliquity, n.longitude);
+      const vector3 s = matrix_vector_product(n.matrix, matrix_vector_product(p, apparent_source_vector(t, source.ra, source.dec)));
+      station_delay whole{};
+      whole.epoch = t;
+      for (int k = 0; k < 5; ++k) {
+        const vector3 b = matrix_vector_product(e.e[k], vector3{station.x, station.y, station.z});
+        whole.delay[k] = static_cast<double>(static_cast<long double>(vector_dot(s, b)) / -c);
+      }
+      const station_delay shared = compute_station_delay(frame, station);
+      EXPECT_EQ(std::memcmp(&whole, &shared, sizeof whole), 0) << "t=" << t;
+    }
+  }
+}
+
 TEST(StationDelay, RepeatedCallsGiveIdenticalRecords) {
-  const station_info station = station_at(4075539.52, 931735.45, 4801629.35);
-  const source_info source = source_at(2.2, -0.3);
-  const station_delay a = compute_station_delay(station, source, 1500000000);
-  compute_station_delay(station, source, 1600000000);
-  const station_delay b = compute_station_delay(station, source, 1500000000);
+  const station_position station = station_at(4075539.52, 931735.45, 4801629.35);
+  const source_direction source = source_at(2.2, -0.3);
+  const station_delay a = delay_at(station, source, 1500000000);
+  delay_at(station, source, 1600000000);
+  const station_delay b = delay_at(station, source, 1500000000);
   EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0);
 }
 

@@ -14,6 +14,12 @@ namespace {
 using namespace korva;
 using namespace korva_test;
 
+// The delay model of a schedule station and source at second t.
+station_delay model_delay(const station_info& station, const source_info& source, int32_t t) {
+  return compute_station_delay(compute_delay_frame(source.ra, source.dec, t),
+                               station_position{station.x, station.y, station.z});
+}
+
 constexpr double quantum = 2 * M_PI / 256;  // one step of the phase tables: 1.40625 degrees
 
 using Driver = correlation_run;
@@ -156,8 +162,8 @@ TEST_F(Driver, ThreePeriodsCarryTheirTimesAndBothStationsDelays) {
   EXPECT_EQ(ab.record_count, 3);
   const int32_t t = epoch_2020;
   const int32_t times[3][4] = {{t, 0, t, 333333333}, {t, 333333333, t, 666666666}, {t, 666666666, t + 1, 0}};
-  const station_delay alpha = compute_station_delay(tables->stations[0], tables->sources[0], t);
-  const station_delay bravo = compute_station_delay(tables->stations[1], tables->sources[0], t);
+  const station_delay alpha = model_delay(tables->stations[0], tables->sources[0], t);
+  const station_delay bravo = model_delay(tables->stations[1], tables->sources[0], t);
   ASSERT_NE(alpha.delay[0], bravo.delay[0]);
   for (int p = 0; p < 3; ++p) {
     const auto& r = ab.records[p];
@@ -201,7 +207,7 @@ TEST_F(Driver, StreamSourceDrivesTheDelaysWhenTheProcessSourceIsMissing) {
   write_raw("Bravo", recorded_words(epoch_2020, 1, words_per_second()));
   ASSERT_EQ(run(1), 1) << message.text;
   auto ab = read("Alpha", "Bravo", "X");
-  EXPECT_EQ(ab.records[0].second.delay[0], compute_station_delay(tables->stations[1], tables->sources[1], epoch_2020).delay[0]);
+  EXPECT_EQ(ab.records[0].second.delay[0], model_delay(tables->stations[1], tables->sources[1], epoch_2020).delay[0]);
 }
 
 TEST_F(Driver, WorkersWithoutSegmentsAreLeftOutOfTheAverage) {

@@ -196,8 +196,8 @@ TEST(DelayTrack, FollowsTheGeometricModelOfEachSecond) {
   station.y = 3313086.283;
   station.z = 3744779.842;
   delay_track track(station, any_source(), station_clock{}, test_epoch, true);
-  const station_delay second0 = compute_station_delay(station, any_source(), test_epoch);
-  const station_delay second1 = compute_station_delay(station, any_source(), test_epoch + 1);
+  const station_delay second0 = station_delay_at(station, any_source(), test_epoch);
+  const station_delay second1 = station_delay_at(station, any_source(), test_epoch + 1);
   EXPECT_EQ(double(track.at(0.0L).tau), second0.delay[0]);
   EXPECT_EQ(double(track.at(1.0L).tau), second1.delay[0]);
   // The series of second 0 carried to the end of the second meets the next one.

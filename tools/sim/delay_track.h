@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <map>
+#include <string>
 
 #include "schedule.h"
 #include "station_delay.h"
@@ -22,8 +23,11 @@ struct delay_value {
 
 class delay_track {
  public:
+  // eop: the Earth orientation the data are to carry (nullptr: UTC for UT1,
+  // no polar motion, as the correlator without "$EOP" lines); it must cover
+  // every second asked for (eop_covers_process).
   delay_track(const station_info& station, const source_info& source, const station_clock& clock,
-              int32_t process_epoch, bool with_clock);
+              int32_t process_epoch, bool with_clock, const earth_orientation_series* eop = nullptr);
 
   // Delay and its rate at geocentre time t.
   delay_value at(long double t);
@@ -39,7 +43,17 @@ class delay_track {
   station_clock clock_;
   int32_t process_epoch_;
   bool with_clock_;
+  const earth_orientation_series* eop_;
   std::map<int32_t, station_delay> models_;  // by UTC second
 };
+
+// The correlator's delay model of a schedule station and source at second t.
+station_delay station_delay_at(const station_info& station, const source_info& source, int32_t t,
+                               const earth_orientation_series* eop = nullptr);
+
+// Whether eop covers every second the simulation of the process evaluates:
+// the process's seconds and one on either side (geocentre times run up to a
+// station's delay, 21 ms, outside them). False with a one-line message.
+bool eop_covers_process(const earth_orientation_series& eop, const process_info& process, std::string& error);
 
 }  // namespace korva::sim

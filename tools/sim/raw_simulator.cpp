@@ -64,13 +64,14 @@ void store_little_endian(std::vector<uint32_t>& words) {
 
 bool write_station(const schedule_tables& tables, const process_info& process, int station,
                    const source_info& source, const std::vector<double>& channel_frequency,
-                   const simulation_options& options, simulated_file& file, std::string& error) {
+                   const simulation_options& options, const earth_orientation_series* eop,
+                   simulated_file& file, std::string& error) {
   const terminal_info& terminal = tables.terminal;
   file.station = field_text(tables.stations[station].name).text;
   file.path = raw_path(options.raw_dir, tables.stations[station], process.epoch);
 
   delay_track track(tables.stations[station], source, tables.clocks[station], process.epoch,
-                    options.with_clock);
+                    options.with_clock, eop);
   const delay_value start = track.at(0.0L);
   file.start_delay = static_cast<double>(start.tau);
   file.start_rate = static_cast<double>(start.rate);
@@ -175,6 +176,11 @@ bool simulate_process(const schedule_tables& tables, const simulation_options& o
   const int source = resolve_source(tables, process, error);
   if (source < 0) return false;
 
+  // The schedule's Earth orientation, if it has any, is the true Earth of the data.
+  const earth_orientation_series eop_series(tables.eop);
+  const bool with_eop = eop_record_count(tables.eop) > 0;
+  if (with_eop && !eop_covers_process(eop_series, process, error)) return false;
+
   std::vector<int> stations;
   for (int station = 0; station < station_count(tables); ++station) {
     if (station_takes_part(tables, process, station)) stations.push_back(station);
@@ -191,7 +197,8 @@ bool simulate_process(const schedule_tables& tables, const simulation_options& o
   auto work = [&](size_t first, size_t stride) {
     for (size_t i = first; i < stations.size(); i += stride) {
       done[i] = write_station(tables, process, stations[i], tables.sources[source],
-                              channel_frequency, options, files[i], errors[i]);
+                              channel_frequency, options, with_eop ? &eop_series : nullptr, files[i],
+                              errors[i]);
     }
   };
   const size_t threads = std::clamp<size_t>(static_cast<size_t>(std::max(options.threads, 1)), 1,
