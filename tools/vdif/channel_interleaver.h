@@ -8,7 +8,8 @@
 // output words that cover the same instants (G_in = C / M or 1, G_out = M / C
 // or 1). The permutation runs as byte tables, or with the BMI2 bit extract
 // instruction where the processor has it (the same bytes either way); when
-// it is the identity the words are copied.
+// it is the identity the words are copied. A single-channel thread's
+// stream is simply cut into the fields of consecutive words.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +18,8 @@
 
 namespace korva::vdif {
 
-enum class interleave_method { best, copy, tables, bit_extract };
+// field_split applies to single-channel threads only (others use tables).
+enum class interleave_method { best, copy, tables, bit_extract, field_split };
 
 // Whether this processor has the BMI2 instructions.
 bool processor_has_bmi2();
@@ -27,7 +29,7 @@ class channel_interleaver {
   // bits: 1 or 2; thread_channels C and raw_channels M: powers of two with
   // bits * C <= 32 and bits * M <= 32; raw_channel[c] is the raw channel
   // (0..M-1) of thread channel c, or -1 to leave it out. method best picks
-  // copy, then bit_extract, then tables.
+  // the fastest that applies.
   channel_interleaver(int bits, int thread_channels, int raw_channels, std::vector<int> raw_channel,
                       interleave_method method = interleave_method::best);
 
@@ -48,6 +50,7 @@ class channel_interleaver {
   void build_tables();
   void convert_tables(const uint8_t* in, size_t groups, uint32_t* out) const;
   void convert_bit_extract(const uint8_t* in, size_t groups, uint32_t* out) const;
+  void convert_field_split(const uint8_t* in, size_t in_bytes, uint32_t* out) const;
   bool is_identity() const;
 
   int bits_, thread_channels_, raw_channels_;
