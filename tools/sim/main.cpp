@@ -13,6 +13,7 @@
 #include "message_buffer.h"
 #include "raw_simulator.h"
 #include "schedule.h"
+#include "vdif_writer.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ constexpr const char* usage_text =
     "Usage: korva_sim --schedule=<file> [--process=<n>] [--raw-dir=<directory>]\n"
     "                 [--seed=<n>] [--correlation=<0..1>] [--clock-ignore]\n"
     "                 [--threads=<1..16>] [--quiet]\n"
+    "                 [--format=raw|vdif] [--vdif-layout=channels|threads] [--vdif-frame=<bytes>]\n"
     "Writes the raw file of every station of process n (1-based, default 1) of the\n"
     "schedule: one common Gaussian sky signal as each station receives it (geometric\n"
     "delay, with the schedule's $EOP Earth orientation if it has any, and clock\n"
@@ -33,6 +35,9 @@ constexpr const char* usage_text =
     "  --clock-ignore  leave the schedule's clock polynomials out of the data\n"
     "  --threads       stations simulated at the same time (default 2)\n"
     "  --quiet         print nothing on success\n"
+    "  --format        raw (default), or vdif: <station>_<epoch>.vdif recordings for korva_vdif\n"
+    "  --vdif-layout   channels: one thread of all channels (default); threads: a thread per channel\n"
+    "  --vdif-frame    VDIF frame bytes, header included (default 8032 or the largest that fits)\n"
     "  --help          this text\n";
 
 int fail(const std::string& message) {
@@ -67,7 +72,8 @@ int main(int argc, char** argv) {
   setenv("TZ", "GMT", 1);
   tzset();
 
-  enum { opt_schedule = 1, opt_process, opt_raw_dir, opt_seed, opt_correlation, opt_clock_ignore, opt_threads, opt_quiet, opt_help };
+  enum { opt_schedule = 1, opt_process, opt_raw_dir, opt_seed, opt_correlation, opt_clock_ignore, opt_threads, opt_quiet, opt_help,
+        opt_format, opt_vdif_layout, opt_vdif_frame };
   static const option long_options[] = {
       {"schedule", required_argument, nullptr, opt_schedule},
       {"process", required_argument, nullptr, opt_process},
@@ -78,11 +84,16 @@ int main(int argc, char** argv) {
       {"threads", required_argument, nullptr, opt_threads},
       {"quiet", no_argument, nullptr, opt_quiet},
       {"help", no_argument, nullptr, opt_help},
+      {"format", required_argument, nullptr, opt_format},
+      {"vdif-layout", required_argument, nullptr, opt_vdif_layout},
+      {"vdif-frame", required_argument, nullptr, opt_vdif_frame},
       {nullptr, 0, nullptr, 0}};
 
   korva::sim::simulation_options options;
   std::string schedule_path;
   bool quiet = false;
+  bool vdif = false;
+  korva::sim::vdif_format vdif_format;
   opterr = 0;
   int code;
   while ((code = getopt_long(argc, argv, "", long_options, nullptr)) != -1) {
@@ -117,6 +128,25 @@ int main(int argc, char** argv) {
         break;
       case opt_quiet: quiet = true; break;
       case opt_help: std::fputs(usage_text, stdout); return 0;
+      case opt_format:
+        if (std::string(optarg) != "raw" && std::string(optarg) != "vdif") {
+          return fail(std::string("korva_sim: --format needs raw or vdif, not [") + optarg + "]");
+        }
+        vdif = std::string(optarg) == "vdif";
+        break;
+      case opt_vdif_layout:
+        if (std::string(optarg) != "channels" && std::string(optarg) != "threads") {
+          return fail(std::string("korva_sim: --vdif-layout needs channels or threads, not [") + optarg + "]");
+        }
+        vdif_format.layout = std::string(optarg) == "threads" ? korva::sim::vdif_layout::threads
+                                                              : korva::sim::vdif_layout::channels;
+        break;
+      case opt_vdif_frame:
+        if (!parse_integer(optarg, 40, 1 << 24, integer)) {
+          return fail(std::string("korva_sim: --vdif-frame needs a number of bytes from 40, not [") + optarg + "]");
+        }
+        vdif_format.frame_bytes = static_cast<int32_t>(integer);
+        break;
       default:
         return fail(std::string("korva_sim: unknown option or missing argument [") + argv[optind - 1] +
                     "] (see --help)");
@@ -134,7 +164,8 @@ int main(int argc, char** argv) {
   std::vector<korva::sim::simulated_file> written;
   std::vector<std::string> warnings;
   std::string error;
-  const bool ok = korva::sim::simulate_process(*tables, options, written, warnings, error);
+  bool ok = korva::sim::simulate_process(*tables, options, written, warnings, error);
+  if (ok && vdif) ok = korva::sim::rewrite_as_vdif(*tables, options.process_number, vdif_format, written, error);
   for (const std::string& w : warnings) std::fprintf(stderr, "korva_sim: warning: %s\n", w.c_str());
   if (!quiet) {
     for (const auto& f : written) {
