@@ -10,6 +10,8 @@
 #include <memory>
 
 #include "epoch_text.h"
+#include "raw_file.h"
+#include "recording_mode.h"
 #include "progress_meter.h"
 #include "schedule.h"
 
@@ -27,22 +29,9 @@ int find_station(const schedule_tables& tables, const std::string& code) {
   return -1;
 }
 
-int process_count(const schedule_tables& tables) {
-  int n = 0;
-  while (n < max_processes && tables.processes[n].epoch != 0) ++n;
-  return n;
-}
-
-bool is_recording_mode(const terminal_info& t) {
-  const bool bits_ok = t.bits == 1 || t.bits == 2;
-  const bool channels_ok = t.channels == 1 || t.channels == 2 || t.channels == 4 || t.channels == 8 || t.channels == 16;
-  const uint64_t bits_per_second = uint64_t(uint32_t(t.sample_rate)) * uint32_t(t.bits) * uint32_t(t.channels);
-  return bits_ok && channels_ok && t.sample_rate > 0 && bits_per_second % 32 == 0 && bits_per_second < (uint64_t{1} << 32);
-}
-
 // Schedule, process and station; the raw-file path.
 bool resolve_schedule(const conversion_options& options, mode& raw, process_info& process, std::string& station_name,
-                      std::string& error) {
+                      std::string& raw_path, std::string& error) {
   auto tables = std::make_unique<schedule_tables>();
   message_buffer message;
   if (korva_read_schedule(*tables, options.schedule_path.c_str(), message) != 1) {
@@ -50,7 +39,7 @@ bool resolve_schedule(const conversion_options& options, mode& raw, process_info
     return false;
   }
   const terminal_info& t = tables->terminal;
-  if (!is_recording_mode(t)) {
+  if (check_mode(terminal_mode(t)) != stream_fault::none) {
     error = "korva_vdif: the schedule's terminal mode " + std::to_string(t.sample_rate / 1000000) + "Msps/" +
             std::to_string(t.bits) + "bit/" + std::to_string(t.channels) +
             "ch is not a raw-file mode (1 or 2 bits; 1, 2, 4, 8 or 16 channels)";
@@ -79,6 +68,14 @@ bool resolve_schedule(const conversion_options& options, mode& raw, process_info
     return false;
   }
   station_name = bounded(tables->stations[station].name, sizeof tables->stations[station].name);
+  char path[message_capacity];
+  if (raw_file_path(path, sizeof path, options.raw_dir.c_str(), tables->stations[station], process.epoch) >
+      raw_path_max_chars) {
+    error = std::string("korva_vdif: the raw-file path [") + path + "] is longer than " +
+            std::to_string(raw_path_max_chars) + " characters";
+    return false;
+  }
+  raw_path = path;
   return true;
 }
 
@@ -143,7 +140,7 @@ std::string summary_line(const conversion_result& r) {
                 "korva_vdif: wrote %s: %d s from %s, valid %.6f; frames used %llu, filled %llu, invalid %llu, "
                 "repeated %llu, late %llu, truncated %llu, bad frame number %llu, outside the process %llu, "
                 "other threads %llu; %llu bytes skipped in %llu places",
-                r.raw_path.c_str(), r.seconds, epoch_text(r.first_second).c_str(), valid,
+                r.raw_path.c_str(), r.seconds, schedule_epoch_text(r.first_second).text, valid,
                 (unsigned long long)a.frames_used, (unsigned long long)a.filled_frames, (unsigned long long)a.invalid,
                 (unsigned long long)a.repeated, (unsigned long long)a.late, (unsigned long long)r.reading.truncated,
                 (unsigned long long)a.bad_frame_number, (unsigned long long)a.outside,
@@ -166,7 +163,9 @@ bool convert_recording(const conversion_options& options, std::FILE* out, conver
   mode raw;
   process_info process{};
   std::string station_name;
-  if (!resolve_schedule(options, raw, process, station_name, error) || !check_inputs(options, error)) return false;
+  std::string raw_path;
+  if (!resolve_schedule(options, raw, process, station_name, raw_path, error) || !check_inputs(options, error))
+    return false;
   recording_survey survey;
   conversion_plan plan;
   if (!survey_recording(options.files.front(), survey, error) || !make_plan(survey, raw, options.selection, plan, error)) {
@@ -174,7 +173,7 @@ bool convert_recording(const conversion_options& options, std::FILE* out, conver
   }
   result.first_second = process.epoch;
   result.seconds = process.length;
-  result.raw_path = options.raw_dir + "/" + station_name + "_" + epoch_file_text(process.epoch) + ".raw";
+  result.raw_path = raw_path;
 
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> report(nullptr, std::fclose);
   if (!options.report_path.empty()) {
@@ -196,9 +195,9 @@ bool convert_recording(const conversion_options& options, std::FILE* out, conver
       return false;
     }
     meter.clear();
-    std::fprintf(out, "korva_vdif: %s %s valid %.6f\n", station_name.c_str(), epoch_text(second).c_str(), valid);
+    std::fprintf(out, "korva_vdif: %s %s valid %.6f\n", station_name.c_str(), schedule_epoch_text(second).text, valid);
     std::fflush(out);
-    if (report) std::fprintf(report.get(), "%s %.6f\n", epoch_text(second).c_str(), valid);
+    if (report) std::fprintf(report.get(), "%s %.6f\n", schedule_epoch_text(second).text, valid);
     meter.update(second + 1 - process.epoch, process.length, result.bytes_read);
     return true;
   };
@@ -234,7 +233,7 @@ bool convert_recording(const conversion_options& options, std::FILE* out, conver
   result.assembly = assembler.counts();
   if (result.assembly.valid_samples == 0) {
     error = "korva_vdif: the recording holds no valid data for process " + std::to_string(options.process_number) +
-            " (" + epoch_text(process.epoch) + ", " + std::to_string(process.length) + " s)";
+            " (" + std::string(schedule_epoch_text(process.epoch).text) + ", " + std::to_string(process.length) + " s)";
     return false;
   }
   if (!output.keep(error)) return false;
