@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "info_lines.h"
+#include "epoch_text.h"
 #include "run_signals.h"
 
 namespace korva {
@@ -30,15 +30,14 @@ void cor_file_sink::second_finished(int32_t /*epoch*/) {
 }
 
 bool cor_file_sink::stop_requested(const period_id& period, message_buffer& message) const {
-  char second[32];
-  format_epoch_text(period.epoch, second);
+  const epoch_text second = schedule_epoch_text(period.epoch);
   const field_text stream(tables_.streams[period.stream_index].name);
   const int station = shrunk_station();
   if (station >= 0) {
     write_message(message,
                   "korva_corr : The raw file of station[%.16s] shrank while it was read; stopped at Process[%04d] "
                   "%s stream[%s] period %d, every output file ends on a whole record",
-                  tables_.stations[station].name, period.process_index + 1, second, stream.text,
+                  tables_.stations[station].name, period.process_index + 1, second.text, stream.text,
                   period.period_index + 1);
     return true;
   }
@@ -47,7 +46,7 @@ bool cor_file_sink::stop_requested(const period_id& period, message_buffer& mess
   write_message(message,
                 "korva_corr : Stopped by signal %s at Process[%04d] %s stream[%s] period %d, every output file "
                 "ends on a whole record",
-                sigabbrev_np(signal_number), period.process_index + 1, second, stream.text, period.period_index + 1);
+                sigabbrev_np(signal_number), period.process_index + 1, second.text, stream.text, period.period_index + 1);
   return true;
 }
 

@@ -1,6 +1,8 @@
 #include "info_lines.h"
 
 #include <ctime>
+
+#include "epoch_text.h"
 #include <string>
 
 namespace korva {
@@ -27,11 +29,9 @@ void print_missing_data(std::FILE* err, int32_t number, const station_info& stat
   std::string seconds;
   const std::vector<second_run> runs = second_runs(coverage.missing_seconds);
   for (std::size_t r = 0; r < runs.size() && r < listed_runs; ++r) {
-    char first[32], last[32];
-    format_epoch_text(runs[r].first, first);
-    format_epoch_text(runs[r].last, last);
-    seconds += (r > 0 ? ", " : "") + std::string(first);
-    if (runs[r].last != runs[r].first) seconds += std::string(" - ") + (last + 9);  // time of day only
+    seconds += (r > 0 ? ", " : "") + std::string(schedule_epoch_text(runs[r].first).text);
+    if (runs[r].last != runs[r].first)
+      seconds += std::string(" - ") + (schedule_epoch_text(runs[r].last).text + 9);  // time of day only
   }
   if (runs.size() > listed_runs) seconds += " and " + std::to_string(runs.size() - listed_runs) + " more";
   std::fprintf(err,
@@ -40,13 +40,6 @@ void print_missing_data(std::FILE* err, int32_t number, const station_info& stat
                number, station.name, coverage.missing_seconds.size(), process_length, seconds.c_str(),
                100.0 * static_cast<double>(coverage.missing_segments) / static_cast<double>(coverage.segments));
   std::fflush(err);
-}
-
-void format_epoch_text(int32_t epoch, char (&text)[32]) {
-  const std::time_t seconds = epoch;
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  std::strftime(text, sizeof text, "%Y/%j %H:%M:%S", &utc);
 }
 
 void format_wall_clock(const timeval& now, char (&text)[32]) {

@@ -31,9 +31,6 @@ void print_missing_data(std::FILE* err, int32_t number, const station_info& stat
 // The last line of a run.
 void print_correlation_finished(std::FILE* out);
 
-// UTC second as "YYYY/DDD HH:MM:SS" (32 bytes with the NUL).
-void format_epoch_text(int32_t epoch, char (&text)[32]);
-
 // Wall-clock time as "YYYY/DDD HH:MM:SS" in UTC (32 bytes with the NUL).
 void format_wall_clock(const timeval& now, char (&text)[32]);
 

@@ -11,6 +11,7 @@
 #include "cor_file.h"
 #include "cor_file_sink.h"
 #include "correlator.h"
+#include "epoch_text.h"
 #include "info_lines.h"
 #include "raw_file.h"
 #include "run_signals.h"
@@ -62,7 +63,8 @@ class correlation_run {
 
   int run_all() {
     if (!open_file_limit_suffices()) return exit_failure;
-    for (int32_t p = 0; p < max_processes && tables_.processes[p].epoch != 0; ++p) {
+    const int32_t processes = process_count(tables_);
+    for (int32_t p = 0; p < processes; ++p) {
       if (run_process(p) != exit_success) return exit_failure;
     }
     print_correlation_finished(out_);
@@ -135,7 +137,8 @@ class correlation_run {
     constexpr rlim_t reserved = 16;  // standard streams, the schedule, libraries
     rlim_t needed = 0;
     int32_t largest = 0;
-    for (int32_t p = 0; p < max_processes && tables_.processes[p].epoch != 0; ++p) {
+    const int32_t processes = process_count(tables_);
+    for (int32_t p = 0; p < processes; ++p) {
       const process_plan plan = resolve_process_plan(tables_, p);
       const rlim_t files = static_cast<rlim_t>(plan.pair_count) * plan.stream_count + plan.station_count + reserved;
       if (files > needed) needed = files, largest = p;
@@ -153,10 +156,8 @@ class correlation_run {
 
   // A stop requested between seconds: where the run stopped.
   int report_stop(const process_plan& plan, int32_t second) {
-    char text[32];
-    format_epoch_text(second, text);
     std::fprintf(err_, "korva_corr : Stopped by signal %s at Process[%04d] %s, every output file ends on a whole "
-                 "record\n", sigabbrev_np(stop_signal()), plan.process_index + 1, text);
+                 "record\n", sigabbrev_np(stop_signal()), plan.process_index + 1, schedule_epoch_text(second).text);
     std::fflush(err_);
     return exit_failure;
   }

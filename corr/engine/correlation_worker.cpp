@@ -5,7 +5,9 @@
 
 #include "correlation_worker.h"
 #include "sample_decoders.h"
+#include "recording_mode.h"
 #include "spectrum_kernels.h"
+#include "taylor_series.h"
 
 namespace korva {
 
@@ -29,14 +31,6 @@ segment_clock first_segment(int32_t period_index, int32_t pp_per_second, long do
   clock.step = thread_count * duration;
   clock.end = static_cast<long double>(period_index + 1) / pp_per_second;
   return clock;
-}
-
-long double taylor_series(long double dt, const double (&a)[5]) {
-  const long double third = 1.0 / 3.0;  // the double nearest 1/3, widened
-  long double inner = a[3] + 0.25L * dt * a[4];
-  inner = a[2] + third * dt * inner;
-  inner = a[1] + 0.5L * dt * inner;
-  return a[0] + dt * inner;
 }
 
 namespace {
@@ -142,10 +136,9 @@ worker_setup set_up_worker(const correlation_job& job) {
   const terminal_info& terminal = in.schedule->terminal;
   const stream_info& stream = in.schedule->streams[job.stream_index];
   const int32_t n = stream.fft_points;
-  const uint32_t bit_product = static_cast<uint32_t>(terminal.bits) * static_cast<uint32_t>(terminal.channels);
   segment_layout layout;
-  layout.words_per_second = (static_cast<uint32_t>(terminal.sample_rate) * bit_product) >> 5;
-  layout.samples_per_word = 32u / bit_product;
+  layout.words_per_second = words_per_second(terminal_mode(terminal));
+  layout.samples_per_word = static_cast<uint32_t>(samples_per_word(terminal.bits, terminal.channels));
   layout.fft_points = n;
   layout.frequency = stream.frequency;
   return worker_setup{in,
@@ -155,7 +148,7 @@ worker_setup set_up_worker(const correlation_job& job) {
                       n,
                       n / 2,
                       layout,
-                      (static_cast<uint32_t>(n) * bit_product) >> 5,
+                      n / static_cast<int32_t>(layout.samples_per_word),  // n is a whole number of words
                       reachable_words(layout.words_per_second, in.schedule->processes[job.process_index].length),
                       static_cast<long double>(n) / terminal.sample_rate,
                       select_sample_decoder(terminal.bits, terminal.channels),

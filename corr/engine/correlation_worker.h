@@ -65,10 +65,6 @@ struct segment_clock {
 segment_clock first_segment(int32_t period_index, int32_t pp_per_second, long double duration,
                             int32_t thread_index, int32_t thread_count);
 
-// Taylor series a0 + dt (a1 + dt/2 (a2 + dt/3 (a3 + dt/4 a4))) of a delay or
-// clock polynomial whose coefficients are the value and its derivatives.
-long double taylor_series(long double dt, const double (&a)[5]);
-
 // A turn fraction times 2^64, truncated toward zero, as the two's-complement
 // pattern of the phase step (any finite value; wraps modulo one turn).
 uint64_t phase_step_from_turns(long double turns);

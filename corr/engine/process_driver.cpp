@@ -11,6 +11,8 @@
 #include "correlator.h"
 #include "sample_decoders.h"
 #include "earth_orientation.h"
+#include "epoch_text.h"
+#include "recording_mode.h"
 #include "station_delay.h"
 
 namespace korva {
@@ -65,28 +67,23 @@ bool stream_is_correlatable(const schedule_tables& schedule, const fftwf_plan (&
   const terminal_info& terminal = schedule.terminal;
   const stream_info& stream = schedule.streams[stream_index];
   const field_text name(stream.name);
-  const int64_t bit_rate = int64_t{terminal.sample_rate} * terminal.bits * terminal.channels;
-  if (select_sample_decoder(terminal.bits, terminal.channels) == nullptr) {
-    write_message(message, "correlate_second: No sample decoder for %d bit/%d ch [%s]", terminal.bits,
-                  terminal.channels, name.text);
-    return false;
-  }
-  if (terminal.sample_rate <= 0 || bit_rate >= (int64_t{1} << 32) || bit_rate % 32 != 0) {
-    write_message(message, "correlate_second: Unsupported sample rate %d [%s]", terminal.sample_rate,
-                  name.text);
-    return false;
-  }
-  if (stream.channel < 1 || stream.channel > terminal.channels) {
-    write_message(message, "correlate_second: Channel %d outside the terminal's %d channels [%s]",
-                  stream.channel, terminal.channels, name.text);
-    return false;
-  }
-  const int32_t samples_per_word = 32 / (terminal.bits * terminal.channels);
-  if (stream.fft_points < 4 || stream.fft_points > max_fft_points || stream.fft_points % 4 != 0 ||
-      stream.fft_points % samples_per_word != 0) {
-    write_message(message, "correlate_second: FFT size %d is not a multiple of 4 and %d in 4..65536 [%s]",
-                  stream.fft_points, samples_per_word, name.text);
-    return false;
+  switch (check_stream(terminal_mode(terminal), stream.channel, stream.fft_points)) {
+    case stream_fault::none: break;
+    case stream_fault::no_decoder:
+      write_message(message, "correlate_second: No sample decoder for %d bit/%d ch [%s]", terminal.bits,
+                    terminal.channels, name.text);
+      return false;
+    case stream_fault::sample_rate:
+      write_message(message, "correlate_second: Unsupported sample rate %d [%s]", terminal.sample_rate, name.text);
+      return false;
+    case stream_fault::channel:
+      write_message(message, "correlate_second: Channel %d outside the terminal's %d channels [%s]",
+                    stream.channel, terminal.channels, name.text);
+      return false;
+    case stream_fault::fft_points:
+      write_message(message, "correlate_second: FFT size %d is not a multiple of 4 and %d in 4..65536 [%s]",
+                    stream.fft_points, samples_per_word(terminal.bits, terminal.channels), name.text);
+      return false;
   }
   for (int k = 0; k < thread_count; ++k) {
     if (plans[k][stream_index] == nullptr) {
@@ -277,13 +274,8 @@ const data_coverage& correlator::coverage() const { return state_->coverage; }
 void correlator::clear_coverage() { state_->coverage.clear(); }
 
 void print_progress_line(std::FILE* out, const period_id& period) {
-  std::time_t seconds = period.epoch;
-  std::tm calendar{};
-  gmtime_r(&seconds, &calendar);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y%j%H%M%S", &calendar);
   std::fprintf(out, "KORVA_CORR [Information] : Process=%04d epoch=%s Stream=%d pp=%03d/%03d\r",
-               period.process_index + 1, text, period.stream_index + 1, period.period_index + 1,
+               period.process_index + 1, compact_epoch_text(period.epoch).text, period.stream_index + 1, period.period_index + 1,
                period.pp_per_second);
   std::fflush(out);
 }

@@ -66,14 +66,6 @@ TEST(FixedPointPhase, EqualsThePlainTruncatingConversions) {
   }
 }
 
-TEST(TaylorSeries, MatchesTheDirectSumOfDerivativeTerms) {
-  const double a[5] = {1.5e-3, -2.25e-7, 3.1e-11, -4.7e-15, 8.9e-19};
-  for (long double dt : {0.0L, 0.37L, 86399.5L, -1234.25L}) {
-    long double direct = a[0] + a[1] * dt + a[2] * dt * dt / 2 + a[3] * dt * dt * dt / 6 + a[4] * dt * dt * dt * dt / 24;
-    EXPECT_NEAR(double(taylor_series(dt, a)), double(direct), 1e-15 * std::fabs(double(direct)) + 1e-30);
-  }
-}
-
 TEST(LocateSegment, RoundsTiesToEvenWithTheSignedResidualAsStep) {
   const segment_layout layout{4, 16, 1024, 8.0};
   const station_delay delay{1000, 0, {}};
