@@ -5,6 +5,8 @@
 #include <mutex>
 #include <new>
 
+#include "math_constants.h"
+
 namespace korva::sim {
 namespace {
 // The FFTW planner is not thread-safe; executing plans is.
@@ -42,7 +44,7 @@ void analytic_shifter::shift(const float* input, double frac, std::complex<float
   // every 256 bins.
   const int half = size_ / 2;
   const double scale = 1.0 / size_;
-  const double step_angle = 6.283185307179586 * frac / size_;
+  const double step_angle = two_pi * frac / size_;
   const std::complex<double> step(std::cos(step_angle), std::sin(step_angle));
   std::complex<double> twiddle(1.0, 0.0);
   for (int k = 0; k < size_; ++k) {
