@@ -72,7 +72,14 @@ ordered_writer::~ordered_writer() {
 }
 
 bool ordered_writer::can_start_process(int32_t process, int32_t /*units*/) const {
-  return open_.empty() || open_files_ + files_of_process(tables_, process) <= open_file_budget_;
+  if (open_.empty()) return true;
+  // Output files are named after the process's epoch: a process of the same
+  // epoch replaces the files of the earlier one once they are closed, as in
+  // korva_corr, never while they are being written.
+  for (const auto& [other, files] : open_) {
+    if (tables_.processes[other].epoch == tables_.processes[process].epoch) return false;
+  }
+  return open_files_ + files_of_process(tables_, process) <= open_file_budget_;
 }
 
 void ordered_writer::start_process(int32_t process, int32_t units) {

@@ -75,12 +75,13 @@ bool unit_runner::run(const work_unit& unit, const std::function<void(record_bat
     const int32_t second = static_cast<int32_t>(static_cast<uint32_t>(process.epoch) + static_cast<uint32_t>(offset));
     if (korva_mmap_raw_file(process, tables_, descriptors_, windows, second, message) < 0) {
       set_failure(failure, {unit.process_index, offset, -1}, false, message);
-      korva_umap_raw_file(process, tables_, descriptors_, windows, second, message);
+      korva_umap_raw_file(process, tables_, descriptors_, windows, second, message);  // those mapped before
       return false;
     }
     batch.reset(unit, offset);
     const int32_t result = correlator_.correlate_stream(plan_, unit.stream_index, second, windows, sink, message);
-    korva_umap_raw_file(process, tables_, descriptors_, windows, second, message);
+    message_buffer unmapped;  // the correlator's message stays
+    korva_umap_raw_file(process, tables_, descriptors_, windows, second, unmapped);
     if (result < 0) {
       set_failure(failure, {unit.process_index, offset, unit.stream_index}, true, message);
       return false;
