@@ -13,18 +13,11 @@
 
 namespace korva::testing {
 
-inline const char* const job_schedule =
-    "$Terminal TESTMODE 1Msps/2bit/2ch\n"
-    "$Station A ALPHA -3948382.481 3313086.283 3744779.842\n"
-    "$Station B BRAVO -3957456.132 3250691.115 3789615.974\n"
-    "$Station C CHARLIE -3934176.332 3360104.019 3717741.058\n"
-    "$Source SRC1 12h29m06.6997 +02d03'08.598\n"
-    "$Stream CH1 SRC1 2.0e9 1 1024 4\n"
-    "$Stream CH2 SRC1 2.1e9 2 256 5\n"
-    "$Process 2024/101 12:00:00 4 SRC1 ABC\n"
-    "$Process 2024/101 12:01:00 7 SRC1 ABC\n"
-    "$Process 2024/101 12:02:00 0 SRC1 ABC\n"
-    "$Process 2024/101 12:03:00 2 SRC1 AC\n";
+// The schedule text, kept in tests/mpi/job.sch.
+inline std::string job_schedule() {
+  std::ifstream in(std::string(KORVA_SOURCE_DIR) + "/tests/mpi/job.sch", std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 // Raw files the job reads, by station and process start.
 inline const char* const job_raw_files[] = {
