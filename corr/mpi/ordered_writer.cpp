@@ -291,6 +291,11 @@ int ordered_writer::finish() {
   if (line_hook_) line_hook_();
   if (failure_ == nullptr) {
     print_finished_processes();
+    if (next_report_ < static_cast<int32_t>(tally_.size())) {  // never expected: say so rather than finish
+      std::fprintf(err_, "korva_mpi : The job ended before process %d was written\n", next_report_ + 1);
+      std::fflush(err_);
+      return exit_failure;
+    }
     print_correlation_finished(out_);
     std::fflush(out_);
     return exit_success;
