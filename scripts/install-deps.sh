@@ -10,6 +10,7 @@ packages=(
   liberfa-dev
   python3 python3-numpy python3-matplotlib
   time
+  openmpi-bin libopenmpi-dev
 )
 
 missing=()

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "working_memory.h"
 
@@ -18,6 +19,7 @@ enum option_code : int {
   multi_option,
   help_option,
   version_option,
+  extra_option_code,
 };
 
 const option long_options[] = {
@@ -59,9 +61,20 @@ bool read_thread_count(const char* text, int32_t& count) {
 
 command_outcome read_command_line(int argc, char** argv, run_settings& settings, std::FILE* out,
                                   std::FILE* err) {
+  return read_command_line(argc, argv, settings, out, err, extra_option{}, print_usage, print_version);
+}
+
+command_outcome read_command_line(int argc, char** argv, run_settings& settings, std::FILE* out,
+                                  std::FILE* err, const extra_option& extra, void (*usage)(std::FILE*),
+                                  void (*version)(std::FILE*)) {
+  option options[std::size(long_options) + 1];
+  std::size_t count = 0;
+  for (; long_options[count].name != nullptr; ++count) options[count] = long_options[count];
+  if (extra.name != nullptr) options[count++] = option{extra.name, required_argument, nullptr, extra_option_code};
+  options[count] = option{nullptr, 0, nullptr, 0};
   optind = 0;  // full re-initialisation of the parser, for repeated use
   int code;
-  while ((code = getopt_long(argc, argv, "", long_options, nullptr)) != -1) {
+  while ((code = getopt_long(argc, argv, "", options, nullptr)) != -1) {
     switch (code) {
       case schedule_option:
         if (!set_path(settings.schedule_path, optarg, "--schedule", err)) return command_outcome::failed;
@@ -80,11 +93,14 @@ command_outcome read_command_line(int argc, char** argv, run_settings& settings,
         }
         break;
       case help_option:
-        print_usage(out);
+        usage(out);
         return command_outcome::finished;
       case version_option:
-        print_version(out);
+        version(out);
         return command_outcome::finished;
+      case extra_option_code:
+        if (!extra.accept(optarg, err)) return command_outcome::failed;
+        break;
       default:  // an unknown option or a missing argument, named by getopt_long
         return command_outcome::failed;
     }

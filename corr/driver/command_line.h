@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 
 namespace korva {
 
@@ -33,6 +34,20 @@ enum class command_outcome {
 // argument is named by the option parser on standard error and fails.
 command_outcome read_command_line(int argc, char** argv, run_settings& settings, std::FILE* out,
                                   std::FILE* err);
+
+// One more long option, with a required argument, for a program that runs
+// korva_corr's command line: accept takes the argument, or prints a refusal
+// on err and returns false.
+struct extra_option {
+  const char* name;
+  std::function<bool(const char* argument, std::FILE* err)> accept;
+};
+
+// read_command_line with one extra option and the program's own usage and
+// version texts.
+command_outcome read_command_line(int argc, char** argv, run_settings& settings, std::FILE* out,
+                                  std::FILE* err, const extra_option& extra, void (*usage)(std::FILE*),
+                                  void (*version)(std::FILE*));
 
 // Fills an empty raw directory from RAW-FILE and an empty cor directory from
 // COR-FILE; a directory still empty then is the current one, ".".
