@@ -142,6 +142,10 @@ action read_options(int argc, char** argv, settings& s, std::string& error) {
     if (id == -1) break;
     switch (id) {
       case station_option:
+        // The name becomes the first part of the file name: a '/' would
+        // write the file into another directory.
+        if (std::string_view(optarg).find('/') != std::string_view::npos)
+          return refuse(error, "Station Name", optarg, " Contains '/'");
         s.station.assign(optarg);
         if (s.station.size() > max_station_chars) s.station.resize(max_station_chars);
         break;

@@ -206,6 +206,7 @@ int korva_corr_main(int argc, char** argv) {
   if (korva_memory_allocate(memory, settings.thread_count, message) < 0) return report_failure(stderr, message);
   auto schedule = std::make_unique<schedule_tables>();
   if (korva_read_schedule(*schedule, settings.schedule_path, message) < 0) return report_failure(stderr, message);
+  for (const std::string& warning : schedule_warnings(*schedule)) std::fprintf(stderr, "%s\n", warning.c_str());
   print_start_lines(stdout, settings, schedule->terminal);
   return run_processes(settings, *schedule, std::move(memory), stdout, stderr);
 }

@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "eop_record.h"
 #include "message_buffer.h"
@@ -90,6 +92,13 @@ struct schedule_tables {
 // Reads the schedule file at path into the tables. Returns 1, or -1 with the
 // failing line's message in the buffer.
 int32_t korva_read_schedule(schedule_tables& tables, const char* path, message_buffer& message);
+
+// Lines for standard error about a read schedule that is correlated as
+// written but perhaps not as meant: a stream of 0 periods per second (its
+// output files get no records), and a stream whose period is shorter than
+// one FFT segment (records then share samples, and the output grows with the
+// period rate). None for a schedule without processes.
+std::vector<std::string> schedule_warnings(const schedule_tables& tables);
 
 // Line handlers: each takes a whole line (keyword included, no newline).
 // Return 1 or -1 with their message in the buffer.

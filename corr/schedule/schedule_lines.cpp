@@ -1,4 +1,6 @@
 // Handlers of the "$Station", "$Source", "$Process" and "$Stream" lines.
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -24,6 +26,12 @@ word_list words_after(const char* line, std::string_view keyword) {
 
 int32_t fail(message_buffer& message, const char* format, const char* line) {
   write_message(message, format, line);
+  return -1;
+}
+
+// A failure message quoting a word of the line and then the line.
+int32_t fail_quoting(message_buffer& message, const char* format, std::string_view word, const char* line) {
+  write_message(message, format, static_cast<int>(word.size()), word.data(), line);
   return -1;
 }
 
@@ -56,28 +64,72 @@ bool read_station_clock(const word_list& words, station_clock& clock) {
   return true;
 }
 
-// Right ascension "HHhMMmSS.s..." in radians; text after the seconds is ignored.
-bool read_right_ascension(std::string_view word, double& ra) {
+enum class angle_read { ok, syntax, out_of_range };
+
+// Minutes of 0..59 and seconds of 0 up to below 60, finite (the real-number
+// conversion also takes nan, inf and signs).
+bool is_sexagesimal(int minutes, double seconds) {
+  return minutes >= 0 && minutes <= 59 && std::isfinite(seconds) && seconds >= 0 && seconds < 60;
+}
+
+// Right ascension "HHhMMmSS.s..." in radians, hours 0..23; text after the
+// seconds is ignored.
+angle_read read_right_ascension(std::string_view word, double& ra) {
   char text[256] = {};
   std::memcpy(text, word.data(), word.size() < 255 ? word.size() : 255);
   int h = 0, m = 0;
   double s = 0;
-  if (std::sscanf(text, "%2dh%2dm%lf", &h, &m, &s) != 3) return false;
+  if (std::sscanf(text, "%2dh%2dm%lf", &h, &m, &s) != 3) return angle_read::syntax;
+  if (h < 0 || h > 23 || !is_sexagesimal(m, s)) return angle_read::out_of_range;
   ra = static_cast<double>(((h + m / 60.0L + s / 3600.0L) / 12.0L) * static_cast<long double>(pi));
-  return true;
+  return angle_read::ok;
 }
 
-// Declination "sDDdMM'SS.s" in radians: a '+' sign character gives north, any
-// other character south.
-bool read_declination(std::string_view word, double& dec) {
+// Declination "sDDdMM'SS.s" in radians, at most 90 degrees from the equator:
+// a '+' sign character gives north, any other character south.
+angle_read read_declination(std::string_view word, double& dec) {
   char text[256] = {};
   std::memcpy(text, word.data(), word.size() < 255 ? word.size() : 255);
   char sign = 0;
   int d = 0, m = 0;
   double s = 0;
-  if (std::sscanf(text, "%c%2dd%2d'%lf", &sign, &d, &m, &s) != 4) return false;
+  if (std::sscanf(text, "%c%2dd%2d'%lf", &sign, &d, &m, &s) != 4) return angle_read::syntax;
+  if (d < 0 || d > 90 || !is_sexagesimal(m, s) || (d == 90 && (m > 0 || s > 0))) return angle_read::out_of_range;
   const long double value = ((d + m / 60.0L + s / 3600.0L) / 180.0L) * static_cast<long double>(pi);
   dec = static_cast<double>(sign == '+' ? value : -value);
+  return angle_read::ok;
+}
+
+// Station and stream names become parts of raw and output file names: a '/'
+// would put the file into another directory.
+bool is_file_name_part(std::string_view name) { return name.find('/') == std::string_view::npos; }
+
+// Refuses a name that cannot be part of a file name, quoting it and the line.
+bool check_name(std::string_view name, const char* format, const char* line, message_buffer& message) {
+  if (is_file_name_part(name)) return true;
+  fail_quoting(message, format, name, line);
+  return false;
+}
+
+// Epochs are signed 32-bit seconds, 0 ends the process table, and the seconds
+// of a process are walked as unsigned 32-bit values from its epoch: a process
+// must not start at 0, reach 0 from below, or end past the last 32-bit second.
+bool check_process_span(const process_info& process, const char* line, message_buffer& message) {
+  const int64_t end = int64_t{process.epoch} + process.length;
+  if (process.epoch == 0) {
+    write_message(message,
+                  "append_process: Epoch 1970/001 00:00:00 of process-info [%s] would end the process table",
+                  line);
+    return false;
+  }
+  if (process.epoch < 0 && end >= 0 && process.length > 0) {
+    write_message(message, "append_process: Process-info [%s] runs up to or across 1970/001 00:00:00", line);
+    return false;
+  }
+  if (end > INT32_MAX) {
+    write_message(message, "append_process: Process-info [%s] runs past 2038/019 03:14:07", line);
+    return false;
+  }
   return true;
 }
 
@@ -99,6 +151,8 @@ int32_t append_station(schedule_tables& tables, const char* line, message_buffer
     return fail(message, syntax, line);
   station_clock clock = tables.clocks[i];
   if (!read_station_clock(words, clock)) return fail(message, syntax, line);
+  if (!check_name(words.word[1], "append_station: Name[%.*s] of station-info [%s] contains '/'", line, message))
+    return -1;
   tables.codes[i] = code;
   tables.stations[i] = info;
   tables.clocks[i] = clock;
@@ -114,10 +168,22 @@ int32_t append_source(schedule_tables& tables, const char* line, message_buffer&
   const word_list words = words_after(line, source_keyword);
   if (words.count < 3) return fail(message, syntax, line);
   source_info source{};
-  if (!copy_field(words.word[0], source.name, sizeof source.name, false) ||
-      !read_right_ascension(words.word[1], source.ra) ||
-      !read_declination(words.word[2], source.dec))
-    return fail(message, syntax, line);
+  if (!copy_field(words.word[0], source.name, sizeof source.name, false)) return fail(message, syntax, line);
+  const angle_read ra = read_right_ascension(words.word[1], source.ra);
+  const angle_read dec = read_declination(words.word[2], source.dec);
+  if (ra == angle_read::syntax || dec == angle_read::syntax) return fail(message, syntax, line);
+  if (ra == angle_read::out_of_range) {
+    return fail_quoting(message,
+                                "append_source: Right ascension[%.*s] of source-info [%s] is outside 00h00m00 to "
+                                "23h59m59.x",
+                                words.word[1], line);
+  }
+  if (dec == angle_read::out_of_range) {
+    return fail_quoting(message,
+                                "append_source: Declination[%.*s] of source-info [%s] is outside -90d00'00 to "
+                                "+90d00'00",
+                                words.word[2], line);
+  }
   tables.sources[i] = source;
   write_message(message, "append_source: Source-information[%s] Reading Success", line);
   return 1;
@@ -142,6 +208,7 @@ int32_t append_process(schedule_tables& tables, const char* line, message_buffer
       !store_full_width(words.word[5], process.stations,
                         "append_process: Length of the 5th term [%s] is over than %d", line, message))
     return -1;
+  if (!check_process_span(process, line, message)) return -1;
   write_message(message, "append_process: Process-information[%s] Reading Success", line);
   return 1;
 }
@@ -171,6 +238,13 @@ int32_t append_stream(schedule_tables& tables, const char* line, message_buffer&
   if (!parse_real(words.word[3], frequency) || !parse_int32(words.word[4], channel) ||
       !parse_int32(words.word[6], pp_per_second))
     return fail(message, syntax, line);
+  if (!check_name(words.word[1], "append_stream: Name[%.*s] of stream-info [%s] contains '/'", line, message))
+    return -1;
+  if (pp_per_second < 0) {
+    write_message(message, "append_stream: Number of the parameter periods[%d] of stream-info [%s] is negative",
+                  pp_per_second, line);
+    return -1;
+  }
   stream.frequency = frequency;
   stream.channel = channel;
   stream.fft_points = fft_points;

@@ -1,11 +1,13 @@
 // korva_read_schedule: reads the schedule file line by line into the tables,
 // then checks that the terminal mode and the streams can be correlated.
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "schedule.h"
+#include "schedule_checks.h"
 #include "schedule_words.h"
 
 namespace korva {
@@ -13,7 +15,7 @@ namespace korva {
 namespace {
 
 constexpr std::string_view terminal_keyword = "$Terminal";
-constexpr int line_capacity = 256;  // 255 characters and the NUL
+constexpr int line_capacity = schedule_line_capacity;
 
 // What the reader keeps of the lines it has read, for the checks made after
 // the whole file (lines come in any order) and for quoting them.
@@ -22,7 +24,8 @@ struct reader_state {
   bool terminal_seen = false;
   bool rate_fits = true;  // whether the last terminal rate fitted in 32 bits
   char terminal_line[line_capacity] = {};
-  char stream_line[max_streams][line_capacity] = {};
+  stream_line_table stream_line = {};
+  process_line_table process_line = {};
 };
 
 void clear_tables(schedule_tables& tables) {
@@ -142,6 +145,7 @@ int32_t read_line(schedule_tables& tables, char* line, reader_state& state, mess
   }
   if (starts_with_keyword(line, "$Process") && state.processes < max_processes) {
     if (append_process(tables, line, message) < 0) return -1;
+    std::snprintf(state.process_line[state.processes], line_capacity, "%s", line);
     ++state.processes;
   }
   if (starts_with_keyword(line, "$Stream") && state.streams < max_streams) {
@@ -165,16 +169,25 @@ int32_t korva_read_schedule(schedule_tables& tables, const char* path, message_b
     write_message(message, "korva_read_schedule: Can't open the schedule-file[%s]", path);
     return -1;
   }
-  const auto state = std::make_unique<reader_state>();  // 16 KiB of kept lines
+  const auto state = std::make_unique<reader_state>();  // 272 KiB of kept lines
   // A line longer than 255 characters arrives in parts, each read as a line.
   char line[line_capacity];
   int32_t status = 1;
   while (status > 0 && std::fgets(line, sizeof line, file) != nullptr) {
     status = read_line(tables, line, *state, message);
   }
+  // A directory, or a file that fails part-way, is no schedule: reading it as
+  // a shorter one would correlate less than asked, silently.
+  const int read_error = status > 0 && std::ferror(file) ? (errno != 0 ? errno : EIO) : 0;
   std::fclose(file);
   if (status < 0) return -1;
+  if (read_error != 0) {
+    write_message(message, "korva_read_schedule: Can't read the schedule-file[%s] to its end (%s)", path,
+                  std::strerror(read_error));
+    return -1;
+  }
   if (check_schedule(tables, *state, path, message) < 0) return -1;
+  if (check_processes(tables, state->process_line, state->stream_line, message) < 0) return -1;
   if (check_eop_coverage(tables, message) < 0) return -1;
   write_message(message, "korva_read_schedule: Schedule_File[%s] Reading Success", path);
   return 1;

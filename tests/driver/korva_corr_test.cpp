@@ -274,10 +274,17 @@ TEST_F(KorvaCorr, TimesAreUtcWhateverTheTimeZone) {
 }
 
 TEST_F(KorvaCorr, RunEndsAfterTheThousandthProcess) {
+  // One second apart: processes of one start second and station would write
+  // the same output files.
   std::string text = head;
-  for (int p = 0; p < 1001; ++p) text += "$Process 2020/001 00:00:00 0 SRC A\n";
+  for (int p = 0; p < 1001; ++p) {
+    char time[16];
+    std::snprintf(time, sizeof time, "%02d:%02d:%02d", p / 3600, p / 60 % 60, p % 60);
+    text += std::string("$Process 2020/001 ") + time + " 0 SRC A\n";
+    std::snprintf(time, sizeof time, "%02d%02d%02d", p / 3600, p / 60 % 60, p % 60);
+    if (p < 1000) write_raw(std::string("ALPHA_2020001") + time + ".raw", 0);
+  }
   write_schedule(text);
-  write_raw("ALPHA_2020001000000.raw", 0);
   const program_result r = run({"--schedule=test.sch"});
   EXPECT_EQ(r.status, 0);
   const std::vector<std::string> lines = lines_of(r.out);
@@ -296,6 +303,94 @@ TEST_F(KorvaCorr, UnknownOptionsAndStrayWordsFailBeforeAnyOutput) {
     EXPECT_NE(r.err.find(std::string(word).substr(word[0] == '-' ? 2 : 0, 7)), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "") << word;
   }
+}
+
+// Every fault of a schedule is refused when it is read: status 1, one line on
+// standard error, and not one output file, even where the raw files are there
+// and an earlier process is sound.
+TEST_F(KorvaCorr, ScheduleFaultsAreRefusedBeforeAnyOutputFile) {
+  struct fault {
+    std::string lines;
+    std::string message;
+  };
+  const std::string sound = "$Process 2020/001 00:00:00 1 SRC AB\n";
+  const std::vector<fault> faults = {
+      {"$Process 1970/001 00:00:00 1 SRC AB",
+       "append_process: Epoch 1970/001 00:00:00 of process-info [$Process 1970/001 00:00:00 1 SRC AB] would end the "
+       "process table"},
+      {"$Process 1969/365 23:59:59 2 SRC AB",
+       "append_process: Process-info [$Process 1969/365 23:59:59 2 SRC AB] runs up to or across 1970/001 00:00:00"},
+      {"$Process 2038/019 03:14:00 60 SRC AB",
+       "append_process: Process-info [$Process 2038/019 03:14:00 60 SRC AB] runs past 2038/019 03:14:07"},
+      {"$Stream CH2 SRC 8.192e9 1 1024 -10",
+       "append_stream: Number of the parameter periods[-10] of stream-info [$Stream CH2 SRC 8.192e9 1 1024 -10] is "
+       "negative"},
+      {"$Stream CH2 SRC 8.192e9 1 1024 100000000\n$Process 2020/001 00:01:00 30 SRC A",
+       "korva_read_schedule: Record count[3000000000] of stream-info [$Stream CH2 SRC 8.192e9 1 1024 100000000] in "
+       "process-info [$Process 2020/001 00:01:00 30 SRC A] is over than 2147483647"},
+      {"$Source NAN 12h29mnan +02d03'08.598",
+       "append_source: Right ascension[12h29mnan] of source-info [$Source NAN 12h29mnan +02d03'08.598] is outside "
+       "00h00m00 to 23h59m59.x"},
+      {"$Source FAR 12h29m06.0 -95d00'00.0",
+       "append_source: Declination[-95d00'00.0] of source-info [$Source FAR 12h29m06.0 -95d00'00.0] is outside "
+       "-90d00'00 to +90d00'00"},
+      {"$Station C ../CHARLIE 1 2 3",
+       "append_station: Name[../CHARLIE] of station-info [$Station C ../CHARLIE 1 2 3] contains '/'"},
+      {"$Stream ../CH2 SRC 8.192e9 1 1024 10",
+       "append_stream: Name[../CH2] of stream-info [$Stream ../CH2 SRC 8.192e9 1 1024 10] contains '/'"},
+      {"$Process 2020/001 00:00:00 1 SRC B",
+       "korva_read_schedule: Process-info [$Process 2020/001 00:00:00 1 SRC B] would overwrite the cor-files of "
+       "process-info [$Process 2020/001 00:00:00 1 SRC AB]"},
+      {"$Stream CH2 NOWHERE 8.192e9 1 1024 10\n$Process 2020/001 00:01:00 1 ELSEWHERE A",
+       "find_source: Not found the source-info[NOWHERE]"},
+      {"$Process 2020/001 00:01:00 1 SRC XY",
+       "korva_read_schedule: Stations[XY] of process-info [$Process 2020/001 00:01:00 1 SRC XY] match no "
+       "station-info"},
+  };
+  write_raw("ALPHA_2020001000000.raw", bytes_per_second);
+  write_raw("BRAVO_2020001000000.raw", bytes_per_second);
+  const auto cor_files = [&] {
+    int count = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.path()))
+      count += entry.path().extension() == ".cor";
+    return count;
+  };
+  for (const fault& f : faults) {
+    write_schedule(head + sound + f.lines + "\n");
+    const program_result r = run({"--schedule=test.sch"});
+    EXPECT_EQ(r.status, 1) << f.lines;
+    EXPECT_EQ(r.err, f.message + "\n");
+    EXPECT_EQ(r.out, "") << f.lines;
+    EXPECT_EQ(cor_files(), 0) << f.lines;
+  }
+  write_schedule(head + sound);  // the sound schedule alone writes its files
+  EXPECT_EQ(run({"--schedule=test.sch"}).status, 0);
+  EXPECT_EQ(cor_files(), 3);
+}
+
+TEST_F(KorvaCorr, ScheduleThatIsADirectoryFails) {
+  std::filesystem::create_directory(folder.path() / "test.sch");
+  const program_result r = run({"--schedule=test.sch"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "korva_read_schedule: Can't read the schedule-file[test.sch] to its end (Is a directory)\n");
+}
+
+// Streams that write no record, or whose records share samples, are
+// correlated as written, with a warning each on standard error.
+TEST_F(KorvaCorr, DoubtfulStreamsAreCorrelatedWithAWarning) {
+  write_schedule(head + "$Stream NONE SRC 8.192e9 1 1024 0\n$Stream FAST SRC 8.192e9 1 1024 1000\n" +
+                 "$Process 2020/001 00:00:00 1 SRC A\n");
+  write_raw("ALPHA_2020001000000.raw", bytes_per_second);
+  const program_result r = run({"--schedule=test.sch"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err,
+            "korva_read_schedule: Warning: Stream[NONE] has 0 parameter periods per second: its cor-files get no "
+            "records\n"
+            "korva_read_schedule: Warning: Stream[FAST] has periods of 1000 samples, shorter than its 1024-point "
+            "FFT segment: records share samples, 4224000 bytes per second of data in each cor-file\n");
+  EXPECT_EQ(std::filesystem::file_size(folder.path() / "ALPHA_ALPHA_2020001000000_NONE.cor"), 256u);
+  EXPECT_EQ(std::filesystem::file_size(folder.path() / "ALPHA_ALPHA_2020001000000_FAST.cor"), 256u + 4224000u);
 }
 
 }  // namespace

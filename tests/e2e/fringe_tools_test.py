@@ -7,6 +7,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import warnings
 
 import numpy as np
 
@@ -50,11 +51,13 @@ def record(second, period, per_second, delays_first, delays_second, spectrum):
 
 
 class Scan:
-    """Writes the three files of a two-station scan with a known fringe."""
+    """Writes the three files of a two-station scan with a known fringe.
+    alpha_data maps record indices to the share of ALPHA's data they hold
+    (missing segments are zeros: its auto and cross power scale with it)."""
 
     def __init__(self, directory, amplitude, delay_samples, phase_deg, fringe_rate_hz,
                  noise=0.0, seconds=4, per_second=4, fft_points=256, sample_rate=1000000,
-                 frequency=2.0e9, seed=3, stream="CH1"):
+                 frequency=2.0e9, seed=3, stream="CH1", alpha_data=None):
         rng = np.random.default_rng(seed)
         bins = fft_points // 2
         k = np.arange(bins)
@@ -77,6 +80,8 @@ class Scan:
                             spectrum = 4.0 * amplitude * np.exp(1j * phase)
                             spectrum = spectrum + 4.0 * noise * (
                                 rng.standard_normal(bins) + 1j * rng.standard_normal(bins))
+                        if pair[0] is a:
+                            spectrum = spectrum * (alpha_data or {}).get(s * per_second + p, 1.0)
                         out.write(record(EPOCH + s, p, per_second, (1e-3, 2e-7, 0, 0, 0),
                                          (-2e-3, -1e-7, 0, 0, 0), spectrum))
             self.paths[(pair[0][0], pair[1][0])] = path
@@ -112,6 +117,19 @@ class ReaderTest(unittest.TestCase):
             self.assertEqual(len(cor.spectra), 2)
             self.assertEqual(cor.trailing_bytes, 100)
 
+    def test_file_shorter_than_its_header_announces_is_reported(self):
+        with tempfile.TemporaryDirectory() as directory:
+            scan = Scan(directory, 0.5, 0.0, 0.0, 0.0, seconds=2, per_second=4)
+            path = scan.paths[("ALPHA", "BRAVO")]
+            self.assertEqual(cor_reader.read_cor_file(path).shortfall(), "")
+            record_bytes = 128 + 8 * 128
+            with open(path, "r+b") as out:
+                out.truncate(256 + 3 * record_bytes + 40)  # a run stopped in its fourth record
+            cor = cor_reader.read_cor_file(path)
+            self.assertEqual((cor.record_count, cor.records_held, cor.records_missing), (8, 3, 5))
+            self.assertEqual(cor.shortfall(), f"{path}: holds 3 of the 8 records its header "
+                                              "announces, then 40 bytes of an incomplete record")
+
     def test_foreign_and_short_files_are_refused(self):
         with tempfile.TemporaryDirectory() as directory:
             path = os.path.join(directory, "x.cor")
@@ -123,6 +141,13 @@ class ReaderTest(unittest.TestCase):
                 out.write(struct.pack("<I", 0x3EA2F983))
             with self.assertRaises(cor_reader.CorFileError):
                 cor_reader.read_cor_file(path)
+            # Headers no correlator writes: no samples per second, or a
+            # negative record count.
+            for sample_rate, count in ((0, 4), (1000000, -4)):
+                with open(path, "wb") as out:
+                    out.write(file_header(("A", (0, 0, 0)), ("A", (0, 0, 0)), sample_rate, 8e9, 256, count))
+                with self.assertRaises(cor_reader.CorFileError):
+                    cor_reader.read_cor_file(path)
 
     def test_directory_grouping_by_scan(self):
         with tempfile.TemporaryDirectory() as directory:
@@ -180,6 +205,32 @@ class FringeFitTest(unittest.TestCase):
                      noise=0.05)
         self.assertLess(f.snr, 7.0)
 
+    def test_records_with_missing_data_are_flagged_and_empty_ones_left_out(self):
+        # Records 0 and 1 hold no data of ALPHA, record 9 half of it.
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")  # a 0/0 would raise here
+            f = self.fit(amplitude=0.3, delay_samples=1.5, phase_deg=20.0, fringe_rate_hz=0.0,
+                         alpha_data={0: 0.0, 1: 0.0, 9: 0.5})
+        self.assertEqual(list(f.empty_records), [0, 1])
+        self.assertEqual(list(f.partial_records), [9])
+        self.assertEqual(f.records, 14)
+        # The empty records do not dilute the fringe; the half record, scaled by
+        # its own autos, keeps sqrt(1/2) of its amplitude.
+        expected = 0.3 * (13 + np.sqrt(0.5)) / 14
+        self.assertAlmostEqual(f.amplitude, expected, delta=0.003)
+        self.assertAlmostEqual(f.delay_samples, 1.5, delta=0.02)
+        clean = self.fit(amplitude=0.3, delay_samples=1.5, phase_deg=20.0, fringe_rate_hz=0.0)
+        self.assertEqual((len(clean.empty_records), len(clean.partial_records)), (0, 0))
+
+    def test_scan_without_data_is_refused_without_dividing_zero_by_zero(self):
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            with self.assertRaisesRegex(ValueError, "no record holds data"):
+                self.fit(amplitude=0.3, delay_samples=0.0, phase_deg=0.0, fringe_rate_hz=0.0,
+                         seconds=1, per_second=2, alpha_data={0: 0.0, 1: 0.0})
+            # Records of one time give no rate, not 0/0.
+            self.assertEqual(fringe_analysis._linear_fit(np.ones(4), np.arange(4.0)), (0.0, 1.5))
+
     def test_fringe_rate_loss_is_a_sinc(self):
         self.assertAlmostEqual(fringe_analysis.fringe_rate_loss(0.0, 1024, 1e6), 1.0)
         # f_r N / fs = 0.5: sin(pi/2) / (pi/2).
@@ -222,6 +273,32 @@ class CommandLineTest(unittest.TestCase):
                     os.path.join(directory, f"f_{EPOCH_TEXT}_{stream}.png")))
             result = self.run_fringe("--cor-dir", directory, "--stream", "CH2", "--format", "kv")
             self.assertEqual(len(result.stdout.splitlines()), 1)
+
+    def test_short_files_and_missing_data_are_reported_on_standard_error(self):
+        with tempfile.TemporaryDirectory() as directory:
+            scan = Scan(directory, 0.3, 0.0, 0.0, 0.0, seconds=2, per_second=2,
+                        alpha_data={2: 0.0, 3: 0.25})
+            bravo = scan.paths[("BRAVO", "BRAVO")]
+            with open(bravo, "r+b") as out:
+                out.truncate(256)  # a run stopped before its first record
+            result = self.run_fringe("--cor-dir", directory, "--format", "kv")
+            self.assertNotEqual(result.returncode, 0)
+            self.assertEqual(result.stderr.splitlines()[0],
+                             f"korva_fringe: warning: {bravo}: holds 0 of the 4 records its header "
+                             "announces")
+            # Without BRAVO's autos nothing can be normalised: one line says so.
+            self.assertTrue(result.stderr.splitlines()[1].endswith("no complete record"))
+            os.remove(bravo)
+            Scan(directory, 0.3, 0.0, 0.0, 0.0, seconds=2, per_second=2, alpha_data={2: 0.0, 3: 0.25})
+            result = self.run_fringe("--cor-dir", directory, "--format", "kv")
+            self.assertEqual(result.returncode, 0, result.stderr)
+            scan_name = f"pair ALPHA-BRAVO of scan {EPOCH_TEXT} CH1"
+            self.assertEqual(result.stderr.splitlines(), [
+                f"korva_fringe: warning: {scan_name}: 1 records without data (zero auto power) "
+                "left out: records 2",
+                f"korva_fringe: warning: {scan_name}: 1 records with part of their data missing "
+                "(auto power clearly reduced): records 3"])
+            self.assertEqual(dict(item.split("=", 1) for item in result.stdout.split())["records"], "3")
 
     def test_missing_directory_and_missing_autos_fail_with_one_line(self):
         result = self.run_fringe("--cor-dir", "/nonexistent/korva")

@@ -145,6 +145,18 @@ TEST_F(Fillgen, BadOptionsAreRefusedWithStatusOneAndNoFile) {
   EXPECT_TRUE(files().empty());
 }
 
+// The station name is the first part of the file name: with a '/' the file
+// would land in another directory.
+TEST_F(Fillgen, StationNameWithASlashIsRefused) {
+  fs::create_directory(work / "sub");
+  const program_result r = run({"--station=sub/X", "--block=1"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Fillgen : Station Name [sub/X] Contains '/' Error!\n");
+  EXPECT_TRUE(fs::is_empty(work / "sub"));
+  EXPECT_EQ(run({"--station=../X", "--block=1"}).status, 1);
+  EXPECT_FALSE(fs::exists(work.parent_path() / "X_1970001000000.raw"));
+}
+
 TEST_F(Fillgen, StationNameIsCutAt255Characters) {
   // The cut name with its epoch is too long for one file name: creating fails.
   const std::string cut(255, 'S');
@@ -159,9 +171,10 @@ TEST_F(Fillgen, StationNameIsCutAt255Characters) {
 }
 
 TEST_F(Fillgen, FailuresToCreateOrWriteExitOne) {
-  program_result r = run({"--station=missing/X", "--block=1"});
+  fs::create_directory(work / "X_1970001000000.raw");  // a directory cannot be opened for writing
+  program_result r = run({"--station=X", "--block=1"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Fillgen : Create Raw-File [missing/X_1970001000000.raw] Error!\n");
+  EXPECT_EQ(r.err, "Fillgen : Create Raw-File [X_1970001000000.raw] Error!\n");
 
   // A full device: the write of a whole second fails, and so does the close
   // that flushes a small one.

@@ -100,7 +100,7 @@ TEST_F(ScheduleReader, EleventhStationIsSkipped) {
 }
 
 TEST_F(ScheduleReader, SourceAndProcessTablesHoldAThousand) {
-  std::string text = "$Terminal T 16Msps/2bit/1ch\n";
+  std::string text = "$Terminal T 16Msps/2bit/1ch\n$Station A ALPHA 1 2 3\n";
   for (int i = 0; i < 1001; ++i) text += "$Source S" + std::to_string(i) + " 01h00m00.0 +10d00'00.0\n";
   for (int i = 0; i < 1001; ++i) text += "$Process 2020/001 00:00:00 " + std::to_string(i) + " S0 A\n";
   text += "$Process no-syntax-checked-past-capacity\n$Source skipped\n";
@@ -147,7 +147,7 @@ TEST_F(ScheduleReader, TerminalLines) {
 
 // ---- checks made after the whole file --------------------------------------
 
-const std::string process_line = "$Process 2020/001 00:00:00 2 SRC AB\n";
+const std::string process_line = "$Station A ALPHA 1 2 3\n$Process 2020/001 00:00:00 2 SRC AB\n";
 
 TEST_F(ScheduleReader, ProcessesNeedATerminal) {
   expect_refused(process_line, "korva_read_schedule: No terminal-info in the schedule-file[" + path + "]");

@@ -65,6 +65,27 @@ class CorFile:
         return self.fft_points // 2
 
     @property
+    def records_held(self):
+        return len(self.spectra)
+
+    @property
+    def records_missing(self):
+        """Records the header announces that the file does not hold (a run
+        that stopped early); record_count is never rewritten."""
+        return max(self.record_count - self.records_held, 0)
+
+    def shortfall(self):
+        """One line on what the file lacks of what its header announces, or
+        an empty text for a complete file."""
+        if self.records_missing == 0 and self.trailing_bytes == 0:
+            return ""
+        text = (f"{self.path}: holds {self.records_held} of the {self.record_count} records "
+                "its header announces")
+        if self.trailing_bytes:
+            text += f", then {self.trailing_bytes} bytes of an incomplete record"
+        return text
+
+    @property
     def is_auto(self):
         return self.first.name == self.second.name
 
@@ -107,6 +128,10 @@ def read_cor_header(data, path=""):
     fft_points, record_count = struct.unpack_from("<ii", data, 24)
     if fft_points < 2 or fft_points > 65536:
         raise CorFileError(f"{path}: FFT size {fft_points} outside 2..65536")
+    if sample_rate <= 0:
+        raise CorFileError(f"{path}: sample rate {sample_rate} is not positive")
+    if record_count < 0:
+        raise CorFileError(f"{path}: negative record count {record_count}")
     first = _station(data[32:80])
     second = _station(data[80:128])
     source = Source(_text(data[128:144]), *struct.unpack_from("<2d", data, 144))

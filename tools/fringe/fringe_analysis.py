@@ -15,6 +15,9 @@ import numpy as np
 
 LAG_OVERSAMPLING = 16
 PEAK_EXCLUSION_LAGS = 4  # lags on each side of the peak left out of the noise
+# A record whose auto power falls below this share of the scan's median lost
+# part of its data: segments outside a station's raw file are zeros.
+REDUCED_AUTO_POWER = 0.9
 
 
 @dataclass
@@ -46,6 +49,8 @@ class Fringe:
     spectrum: np.ndarray       # rate-corrected mean normalised spectrum, used bins
     lags: np.ndarray           # samples
     lag_function: np.ndarray   # complex, same normalisation as the amplitude
+    empty_records: np.ndarray = None    # indices of records without data, left out of the fit
+    partial_records: np.ndarray = None  # indices of records with part of their data missing
 
 
 def normalised_spectra(cross, auto_first, auto_second):
@@ -95,25 +100,63 @@ def peak_delay(spectrum, fft_points):
 
 
 def _linear_fit(t, y):
-    """Least-squares slope and value at mean(t); slope 0 for fewer than 3 points."""
+    """Least-squares slope and value at mean(t); slope 0 for fewer than 3
+    points or when every point has the same time."""
     if len(t) < 3:
         return 0.0, float(np.mean(y)) if len(y) else 0.0
     tm = np.mean(t)
-    slope = np.sum((t - tm) * (y - np.mean(y))) / np.sum((t - tm) ** 2)
+    spread = np.sum((t - tm) ** 2)
+    if spread == 0:
+        return 0.0, float(np.mean(y))
+    slope = np.sum((t - tm) * (y - np.mean(y))) / spread
     return float(slope), float(np.mean(y))
+
+
+def record_auto_power(auto, records):
+    """Mean auto power of each of the first records records, bin 0 left out
+    (it carries the samplers' offset)."""
+    spectra = auto.spectra[:records].real.astype(np.float64)
+    if spectra.shape[1] > 1:
+        spectra = spectra[:, 1:]
+    if spectra.shape[1] == 0:
+        return np.zeros(len(spectra))
+    power = np.abs(spectra).mean(axis=1)
+    return np.where(np.isfinite(power), power, 0.0)
+
+
+def missing_data_records(auto_first, auto_second, records):
+    """Records whose data was missing at either station, as two index arrays:
+    wholly (auto power zero) and partly (auto power clearly below the median
+    of the scan's records that have data)."""
+    empty = np.zeros(records, bool)
+    reduced = np.zeros(records, bool)
+    for auto in (auto_first, auto_second):
+        power = record_auto_power(auto, records)
+        has_data = power > 0
+        empty |= ~has_data
+        if has_data.any():
+            reduced |= has_data & (power < REDUCED_AUTO_POWER * np.median(power[has_data]))
+    return np.flatnonzero(empty), np.flatnonzero(reduced & ~empty)
 
 
 def fit_fringe(cross, auto_first, auto_second):
     """Fringe amplitude, residual delay, phase, phase scatter, rate and SNR of
     one cross pair."""
     c = normalised_spectra(cross, auto_first, auto_second)
-    records, bins = c.shape
-    if records == 0:
+    if len(c) == 0:
         raise ValueError(f"{cross.path}: no complete record")
+    # Records without data at a station hold zeros: they would only dilute
+    # the fringe, so they are left out (and reported).
+    empty, partial = missing_data_records(auto_first, auto_second, len(c))
+    kept = np.setdiff1d(np.arange(len(c)), empty)
+    if len(kept) == 0:
+        raise ValueError(f"{cross.path}: no record holds data (the auto spectra are zero)")
+    c = c[kept]
+    records, bins = c.shape
     n = cross.fft_points
     k = np.arange(bins)
     used = used_bins(bins)
-    times = cross.record_mid_times()[:records]
+    times = cross.record_mid_times()[kept]
 
     # Delay from the scan's mean spectrum, then one visibility per record with
     # that delay removed.
@@ -138,11 +181,11 @@ def fit_fringe(cross, auto_first, auto_second):
     model = mean_vis * np.conj(derotate)
     _, residual_values = lag_function(spectrum - model, n)
     off_peak = np.abs(lags - delay) > PEAK_EXCLUSION_LAGS
-    sigma = float(np.sqrt(np.mean(np.abs(residual_values[off_peak]) ** 2) / 2.0))
+    sigma = float(np.sqrt(np.mean(np.abs(residual_values[off_peak]) ** 2) / 2.0)) if off_peak.any() else 0.0
     snr = amplitude / sigma if sigma > 0 else float("inf")
 
     fringe_rate = slope / (2 * np.pi)
-    model_rates = model_fringe_rate(cross)[:records]
+    model_rates = model_fringe_rate(cross)[kept]
     segment_loss = float(np.mean([fringe_rate_loss(r, n, cross.sample_rate) for r in model_rates]))
     model_rate = float(np.mean(model_rates))
     return Fringe(
@@ -155,11 +198,13 @@ def fit_fringe(cross, auto_first, auto_second):
         fringe_rate_hz=float(fringe_rate),
         delay_rate=float(fringe_rate / cross.frequency) if cross.frequency else 0.0,
         snr=float(snr), model_fringe_rate_hz=model_rate, segment_loss=segment_loss,
-        segment_phase_deg=-180.0 * model_rate * n / cross.sample_rate, noise_sigma=sigma, record_times=times,
+        segment_phase_deg=-180.0 * model_rate * n / cross.sample_rate if cross.sample_rate else 0.0,
+        noise_sigma=sigma, record_times=times,
         record_phases_deg=np.degrees(np.angle(vis)),
         record_amplitudes=np.abs(vis),
         frequencies=cross.frequency + used * cross.sample_rate / n,
-        spectrum=spectrum[used], lags=lags, lag_function=values)
+        spectrum=spectrum[used], lags=lags, lag_function=values,
+        empty_records=empty, partial_records=partial)
 
 
 def fringes_of_scan(pairs):
@@ -180,6 +225,8 @@ def fringe_rate_loss(fringe_rate_hz, fft_points, sample_rate):
     """Amplitude kept when one fringe phase is applied per FFT segment:
     |sinc(f_r N / fs)|. The phase, taken at the segment's start, also lags
     the segment's mean by 180 f_r N / fs degrees."""
+    if sample_rate <= 0:
+        return 1.0
     return float(abs(np.sinc(fringe_rate_hz * fft_points / sample_rate)))
 
 
