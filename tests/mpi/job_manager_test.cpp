@@ -275,22 +275,28 @@ TEST_F(JobManager, ShortRawFileLeavesKorvaCorrsFiles) {
   }
 }
 
-// A later process whose source, and a stream's own source, are not in the
-// source table: creating its files fails (standard output) after the earlier
-// processes are complete, and the file created before the lookup stays empty.
-TEST_F(JobManager, SourceMissingForALaterProcessLeavesKorvaCorrsFiles) {
-  std::string text = testing::job_schedule();
-  text.replace(text.find("$Stream CH2 SRC1"), 16, "$Stream CH2 SRC2");
-  text.replace(text.find("12:03:00 2 SRC1 AC"), 18, "12:03:00 2 SRCX AC");
-  load_schedule(text);
-  const run_output reference = run_korva_corr("reference");
-  ASSERT_EQ(reference.status, exit_failure);
-  ASSERT_TRUE(reference.out.ends_with("find_source: Not found the source-info[SRC2]\n")) << reference.out;
-  settings.chunk_seconds = 3;
-  const run_output job = run_scrambled("job", 2, 11);
-  EXPECT_EQ(job.status, exit_failure);
-  EXPECT_TRUE(job.out.ends_with("find_source: Not found the source-info[SRC2]\n")) << job.out;
-  testing::expect_same_files(folder.path() / "reference", folder.path() / "job", "source missing");
+// A later process whose sources are missing, and two processes of one start
+// second (which would write the same files), are refused when the schedule is
+// read, by the reader the manager shares with korva_corr: before any output.
+TEST_F(JobManager, SchedulesThatWouldLoseOutputAreRefusedBeforeAnyFile) {
+  std::string missing_source = testing::job_schedule();
+  missing_source.replace(missing_source.find("$Stream CH2 SRC1"), 16, "$Stream CH2 SRC2");
+  missing_source.replace(missing_source.find("12:03:00 2 SRC1 AC"), 18, "12:03:00 2 SRCX AC");
+  const std::string same_epoch = testing::job_schedule() + "$Process 2024/101 12:00:00 3 SRC1 ABC\n";
+  for (const auto& [text, message] :
+       {std::pair{missing_source, std::string("find_source: Not found the source-info[SRC2]")},
+        std::pair{same_epoch, std::string("korva_read_schedule: Process-info [$Process 2024/101 12:00:00 3 SRC1 "
+                                          "ABC] would overwrite the cor-files of process-info [$Process 2024/101 "
+                                          "12:00:00 4 SRC1 ABC]")}}) {
+    const std::string path = folder.write("job.sch", text);
+    message_buffer read_message;
+    EXPECT_EQ(korva_read_schedule(*tables, path.c_str(), read_message), -1);
+    EXPECT_EQ(std::string(read_message.text), message);
+    const run_output reference = run_korva_corr("reference");
+    EXPECT_EQ(reference.status, exit_failure);
+    EXPECT_EQ(reference.err, message + "\n");
+    EXPECT_TRUE(fs::is_empty(folder.path() / "reference"));
+  }
 }
 
 TEST_F(JobManager, MissingRawFileOfALaterProcessEndsAfterTheEarlierOnes) {
@@ -308,20 +314,6 @@ TEST_F(JobManager, MissingRawFileOfALaterProcessEndsAfterTheEarlierOnes) {
     EXPECT_EQ(job.out.find("Process[0004] Finished"), std::string::npos);
     testing::expect_same_files(folder.path() / "reference", folder.path() / "job", "missing raw file");
   }
-}
-
-// Processes of the same epoch name the same files: the later one replaces
-// them after the earlier one is closed, never while it is being written.
-TEST_F(JobManager, ProcessesOfOneEpochReplaceEachOthersFilesInOrder) {
-  std::string text = testing::job_schedule();
-  text += "$Process 2024/101 12:00:00 3 SRC1 ABC\n";
-  load_schedule(text);
-  const run_output reference = run_korva_corr("reference");
-  ASSERT_EQ(reference.status, exit_success);
-  settings.chunk_seconds = 1;
-  const run_output job = run_scrambled("job", 5, 31);
-  EXPECT_EQ(job.status, exit_success);
-  testing::expect_same_files(folder.path() / "reference", folder.path() / "job", "same epoch twice");
 }
 
 TEST_F(JobManager, CommandLineTakesTheUnitLengthAndKorvaCorrsOptions) {

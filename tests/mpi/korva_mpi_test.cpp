@@ -129,14 +129,26 @@ TEST_F(KorvaMpi, MissingRawFileOfALaterProcessEndsTheJob) {
 TEST_F(KorvaMpi, KilledWorkerEndsTheJob) {
   std::string schedule = testing::job_schedule();
   schedule = schedule.substr(0, schedule.find("$Process"));
-  for (int k = 0; k < 40; ++k) schedule += "$Process 2024/101 12:01:00 7 SRC1 ABC\n";
+  // Forty processes, each at its own minute (two at one start second would
+  // write the same files), all reading the simulated recording of 12:01:00.
+  const fs::path raw = folder.path() / "raw";
+  fs::create_directories(raw);
+  for (int k = 0; k < 40; ++k) {
+    char epoch[32], name[64];
+    std::snprintf(epoch, sizeof epoch, "2024/101 13:%02d:00", k);
+    schedule += "$Process " + std::string(epoch) + " 7 SRC1 ABC\n";
+    for (const char* station : {"ALPHA", "BRAVO", "CHARLIE"}) {
+      std::snprintf(name, sizeof name, "%s_2024101%02d%02d00.raw", station, 13, k);
+      fs::create_symlink(data / "raw" / (std::string(station) + "_2024101120100.raw"), raw / name);
+    }
+  }
   folder.write("long.sch", schedule);
   const fs::path cor = empty_folder("cor");
   const std::string token = folder.path().filename();  // marks this test's ranks
   std::map<std::string, std::string> env = mpi_environment();
   env["KORVA_TEST_RUN"] = token;
   std::vector<std::string> words =
-      mpirun_words(3, {"--schedule=long.sch", "--raw-dir=" + (data / "raw").string(), "--cor-dir=" + cor.string(),
+      mpirun_words(3, {"--schedule=long.sch", "--raw-dir=" + raw.string(), "--cor-dir=" + cor.string(),
                        "--chunk=1"});
   std::vector<std::string> environment = testing::child_environment(env);
   std::vector<char*> argv{const_cast<char*>("/usr/bin/timeout")};
