@@ -1,7 +1,9 @@
 // Benchmarks of the sample decoders (samples per second) and the spectrum
 // kernels (bins per second), each next to a baseline run in the same program:
 //  - decoders: a plain read and sum of the same words;
-//  - kernels: a straightforward scalar loop of the same formula;
+//  - kernels: a straightforward scalar loop of the same formula, and every
+//    vector width this CPU runs (rotate_spectrum/<path>/n) next to the
+//    portable SSE path (ratios.py prints both ratios);
 //  - for scale, store_floats_baseline: a scalar loop that only stores one
 //    float per sample, the least any decoder must write.
 // The baselines are kept out of line and compiled without the vectoriser
@@ -12,9 +14,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <random>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "kernel_paths.h"
 #include "sample_decoders.h"
 #include "spectrum_kernels.h"
 
@@ -124,16 +128,16 @@ void store_same_count(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * n);
 }
 
-template <bool Vector>
-void rotate(benchmark::State& state) {
+// kernels == nullptr: the scalar baseline.
+void rotate(benchmark::State& state, const korva::spectrum_kernel_set* kernels) {
   const int32_t n = static_cast<int32_t>(state.range(0));
   const korva::phase_tables& tables = phase_lookup();
   aligned_floats in(2 * n), out(2 * n);
   uint64_t phase = 0x0123456789ABCDEFULL;
   const uint64_t step = 0x00F0F0F0F0F0F0F1ULL;
   for (auto _ : state) {
-    if constexpr (Vector) {
-      korva::rotate_spectrum(tables, in.data, out.data, phase, step, n);
+    if (kernels != nullptr) {
+      kernels->rotate(tables, in.data, out.data, phase, step, n);
     } else {
       scalar_rotate(in.data, out.data, phase, step, n);
     }
@@ -143,13 +147,12 @@ void rotate(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * n);
 }
 
-template <bool Vector>
-void multiply_accumulate(benchmark::State& state) {
+void multiply_accumulate(benchmark::State& state, const korva::spectrum_kernel_set* kernels) {
   const int32_t n = static_cast<int32_t>(state.range(0));
   aligned_floats a(2 * n), b(2 * n), acc(2 * n);
   for (auto _ : state) {
-    if constexpr (Vector) {
-      korva::cross_multiply_accumulate(a.data, b.data, acc.data, n);
+    if (kernels != nullptr) {
+      kernels->multiply_accumulate(a.data, b.data, acc.data, n);
     } else {
       scalar_multiply_accumulate(a.data, b.data, acc.data, n);
     }
@@ -166,14 +169,22 @@ void register_all() {
         ->Arg(65536);
   }
   benchmark::RegisterBenchmark("store_floats_baseline", store_same_count)->Arg(4096)->Arg(65536);
-  benchmark::RegisterBenchmark("rotate_spectrum", rotate<true>)->RangeMultiplier(4)->Range(128, 32768);
-  benchmark::RegisterBenchmark("rotate_spectrum_baseline_scalar", rotate<false>)
-      ->RangeMultiplier(4)
-      ->Range(128, 32768);
-  benchmark::RegisterBenchmark("cross_multiply_accumulate", multiply_accumulate<true>)
-      ->RangeMultiplier(4)
-      ->Range(128, 32768);
-  benchmark::RegisterBenchmark("cross_multiply_accumulate_baseline_scalar", multiply_accumulate<false>)
+  static korva::spectrum_kernel_set paths[std::size(korva::all_kernel_paths)];
+  int count = 0;
+  for (korva::kernel_path path : korva::all_kernel_paths) {
+    if (korva::kernel_path_supported(path)) paths[count++] = korva::spectrum_kernels_of(path);
+  }
+  for (int k = 0; k < count; ++k) {
+    const std::string suffix = std::string("/") + korva::kernel_path_name(paths[k].path);
+    benchmark::RegisterBenchmark(("rotate_spectrum" + suffix).c_str(), rotate, &paths[k])
+        ->RangeMultiplier(4)
+        ->Range(128, 32768);
+    benchmark::RegisterBenchmark(("cross_multiply_accumulate" + suffix).c_str(), multiply_accumulate, &paths[k])
+        ->RangeMultiplier(4)
+        ->Range(128, 32768);
+  }
+  benchmark::RegisterBenchmark("rotate_spectrum_baseline_scalar", rotate, nullptr)->RangeMultiplier(4)->Range(128, 32768);
+  benchmark::RegisterBenchmark("cross_multiply_accumulate_baseline_scalar", multiply_accumulate, nullptr)
       ->RangeMultiplier(4)
       ->Range(128, 32768);
 }

@@ -49,7 +49,8 @@ void decode_samples(const uint32_t* words, float* out, int32_t n, int32_t channe
   for (int32_t w = 0; w < word_count; ++w) {
     const uint32_t field = words[w] >> field_base;
     float* const word_out = out + per_word * w;
-    for (int c = 0; c < chunks; ++c) {  // unrolled: chunks is a constant of 1 to 4
+#pragma GCC unroll 4
+    for (int c = 0; c < chunks; ++c) {  // chunks is a constant of 1 to 4
       std::memcpy(word_out + c * table.instants, table.level[(field >> (chunk_bits * c)) & chunk_mask],
                   chunk_bytes);
     }
