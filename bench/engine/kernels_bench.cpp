@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <random>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -161,6 +162,32 @@ void multiply_accumulate(benchmark::State& state, const korva::spectrum_kernel_s
   state.SetItemsProcessed(state.iterations() * n);
 }
 
+// One segment's pair walk of ten stations (55 pairs) at the given bin count,
+// in blocks of `block` bins (block >= bins: pair after pair over all bins),
+// as the worker walks them. Items: accumulated bins of all pairs.
+void pair_walk(benchmark::State& state) {
+  const int32_t bins = static_cast<int32_t>(state.range(0));
+  const int32_t block = static_cast<int32_t>(state.range(1));
+  constexpr int stations = 10;
+  std::vector<std::unique_ptr<aligned_floats>> spectra, sums;
+  for (int s = 0; s < stations; ++s) spectra.push_back(std::make_unique<aligned_floats>(2 * bins + 4));
+  for (int p = 0; p < stations * (stations + 1) / 2; ++p) sums.push_back(std::make_unique<aligned_floats>(2 * bins + 4));
+  const korva::multiply_accumulate_kernel accumulate = korva::active_spectrum_kernels().multiply_accumulate;
+  for (auto _ : state) {
+    for (int32_t first = 0; first < bins; first += block) {
+      const int32_t count = bins - first < block ? bins - first : block;
+      int p = 0;
+      for (int i = 0; i < stations; ++i) {
+        for (int j = i; j < stations; ++j, ++p) {
+          accumulate(spectra[i]->data + 2 * first, spectra[j]->data + 2 * first, sums[p]->data + 2 * first, count);
+        }
+      }
+    }
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * bins * 55);
+}
+
 void register_all() {
   for (const mode& m : all_modes) {
     benchmark::RegisterBenchmark(m.name, decode_samples, m)->Arg(4096)->Arg(65536);
@@ -182,6 +209,11 @@ void register_all() {
     benchmark::RegisterBenchmark(("cross_multiply_accumulate" + suffix).c_str(), multiply_accumulate, &paths[k])
         ->RangeMultiplier(4)
         ->Range(128, 32768);
+  }
+  for (int bins : {512, 32768}) {
+    for (int block : {256, 1024, 4096, 1 << 20}) {
+      benchmark::RegisterBenchmark("pair_walk_10_stations", pair_walk)->Args({bins, block});
+    }
   }
   benchmark::RegisterBenchmark("rotate_spectrum_baseline_scalar", rotate, nullptr)->RangeMultiplier(4)->Range(128, 32768);
   benchmark::RegisterBenchmark("cross_multiply_accumulate_baseline_scalar", multiply_accumulate, nullptr)

@@ -191,11 +191,13 @@ void transform_segment(const worker_setup& w, int32_t epoch, long double t, uint
   }
 }
 
-// Bins per step of the pair walk: the blocks of ten station spectra (20 KiB)
-// stay in the first-level cache while every pair that uses them is
-// accumulated. A multiple of eight bins, so every block starts 64-byte
-// aligned relative to its buffer.
-constexpr int32_t bins_per_block = 256;
+// Bins per step of the pair walk: 32 KiB of each station spectrum, so the
+// blocks of ten stations (320 KiB) stay in the second-level cache while every
+// pair that uses them is accumulated. Much shorter blocks cost more than they
+// save: each pair's accumulator becomes a short stream the prefetcher has to
+// restart (bench/engine pair_walk_10_stations). A multiple of eight bins, so
+// every block starts 64-byte aligned relative to its buffer.
+constexpr int32_t bins_per_block = 4096;
 
 // Adds the cross-power of the segment's spectra to every pair's accumulator,
 // block of bins by block of bins. Each accumulator bin still receives one
