@@ -8,12 +8,14 @@
 # Needs korva_corr, fillgen, correlate_fft_floor and correlate_kernel_path
 # built in build-dir (default: build; a Release build gives the figures that
 # count). Environment: BENCH_THREADS (default "1 2"), BENCH_SECONDS (default
-# 10), BENCH_CASES (default: all four), BENCH_TMP (default /tmp).
+# 10), BENCH_CASES (default: all four), BENCH_KERNELS (default "sse default"),
+# BENCH_TMP (default /tmp).
 #
-# Every case runs twice in the same bench: with the portable SSE kernels
-# (KORVA_KERNELS=sse) and with the kernels the CPU's features choose; the
-# column "kernels" names the path, "sse/this" is the SSE run's CPU time over
-# this run's. All 64 Msps, 2 bits, 1 channel, 10 periods per second:
+# Every case runs once per entry of BENCH_KERNELS in the same bench: "sse"
+# forces the portable SSE kernels (KORVA_KERNELS=sse), "default" leaves the
+# choice to the CPU's features, avx2 or avx512 force those. The column
+# "kernels" names the path used, "sse/this" is the SSE run's CPU time over
+# this run's (when sse comes first). All 64 Msps, 2 bits, 1 channel, 10 periods per second:
 #   2st-1str   2 stations, 1 stream, FFT 1024
 #   4st-2str   4 stations, 2 streams (two sky frequencies of the channel), FFT 1024
 #   10st-1str  10 stations (55 pairs), 1 stream, FFT 1024
@@ -86,7 +88,8 @@ for example in "2st-1str 2 1 1024" "4st-2str 4 2 1024" "10st-1str 10 1 1024" "4s
   expected_bytes=$((256 + seconds * pp * (128 + 8 * fft / 2)))
   for threads in $threads_list; do
     sse_cpu=""
-    for kernels in sse ""; do
+    for kernels in ${BENCH_KERNELS:-sse default}; do
+      [ "$kernels" = default ] && kernels=""
       out="$work/cor-$name-$threads"
       mkdir -p "$out"
       correlator_command "$schedule" "$out" "$threads"
@@ -109,7 +112,7 @@ for example in "2st-1str 2 1 1024" "4st-2str 4 2 1024" "10st-1str 10 1 1024" "4s
         printf "%-10s %-7s %7d %8.2f %8.2f %14.1f %9d %10.2f %8.2f %9s\n", n, k, t, w, cpu, samples / cpu / 1e6, f, fc,
           cpu / fc, ratio
       }'
-      [ -z "$sse_cpu" ] && sse_cpu=$(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }')
+      [ -z "$sse_cpu" ] && [ "$path" = sse ] && sse_cpu=$(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }')
       rm -rf "$out"
     done
   done

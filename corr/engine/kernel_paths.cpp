@@ -2,6 +2,8 @@
 // KORVA_KERNELS.
 #include "kernel_paths.h"
 
+#include <cpuid.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -28,8 +30,23 @@ bool kernel_path_supported(kernel_path path) {
   return false;
 }
 
+namespace {
+
+// AMD processors up to family 19h execute a 512-bit operation as two 256-bit
+// halves, and there the 512-bit kernels measured slower than the 256-bit ones
+// (more lane moves for the same work).
+bool splits_512_bit_operations() {
+  if (!__builtin_cpu_is("amd")) return false;
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
+  const unsigned family = ((eax >> 8) & 0xF) + ((eax >> 20) & 0xFF);
+  return family <= 0x19;
+}
+
+}  // namespace
+
 kernel_path fastest_kernel_path() {
-  if (kernel_path_supported(kernel_path::avx512)) return kernel_path::avx512;
+  if (kernel_path_supported(kernel_path::avx512) && !splits_512_bit_operations()) return kernel_path::avx512;
   if (kernel_path_supported(kernel_path::avx2)) return kernel_path::avx2;
   return kernel_path::sse;
 }

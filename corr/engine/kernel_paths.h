@@ -6,7 +6,7 @@
 // 128-bit SSE path is the portable one; the 256-bit AVX2 and 512-bit AVX-512
 // paths run where the CPU has them. The choice is made once per program from
 // the CPU's features; the environment variable KORVA_KERNELS (sse, avx2 or
-// avx512) forces a narrower path, for tests and benchmarks.
+// avx512) forces another path the CPU runs, for tests and benchmarks.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +35,9 @@ const char* kernel_path_name(kernel_path path);
 // Whether this CPU (and operating system) can run the path.
 bool kernel_path_supported(kernel_path path);
 
-// The widest path this CPU runs.
+// The path runs use by default: the widest this CPU runs, except AVX-512 on
+// processors that split 512-bit operations into two 256-bit halves (AMD up
+// to family 19h), where the AVX2 kernels are the faster ones.
 kernel_path fastest_kernel_path();
 
 // The path for a KORVA_KERNELS value: the named path when the CPU runs it,

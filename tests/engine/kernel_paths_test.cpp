@@ -177,10 +177,9 @@ INSTANTIATE_TEST_SUITE_P(AllWidths, KernelPath, ::testing::ValuesIn(all_kernel_p
 TEST(KernelChoice, SsePathRunsEverywhereAndTheFastestIsSupported) {
   EXPECT_TRUE(kernel_path_supported(kernel_path::sse));
   EXPECT_TRUE(kernel_path_supported(fastest_kernel_path()));
-  for (kernel_path path : all_kernel_paths) {
-    if (kernel_path_supported(path)) {
-      EXPECT_GE(fastest_kernel_path(), path) << kernel_path_name(path);
-    }
+  // A CPU with AVX2 never runs the 128-bit kernels by default.
+  if (kernel_path_supported(kernel_path::avx2)) {
+    EXPECT_GE(fastest_kernel_path(), kernel_path::avx2);
   }
 }
 
