@@ -96,12 +96,12 @@ constexpr mode all_modes[] = {{"decode_1bit_1ch", 1, 1},  {"decode_1bit_2ch", 1,
                               {"decode_2bit_2ch", 2, 2},  {"decode_2bit_4ch", 2, 4},
                               {"decode_2bit_8ch", 2, 8},  {"decode_2bit_16ch", 2, 16}};
 
-void decode_samples(benchmark::State& state, mode m) {
+void decode_samples(benchmark::State& state, mode m, korva::kernel_path path) {
   const int32_t n = static_cast<int32_t>(state.range(0));
   const int32_t words_needed = n / (32 / (m.bits * m.channels));
   const std::vector<uint32_t> words = random_words(words_needed);
   aligned_floats out(n);
-  const korva::sample_decoder decode = korva::select_sample_decoder(m.bits, m.channels);
+  const korva::sample_decoder decode = korva::select_sample_decoder(m.bits, m.channels, path);
   for (auto _ : state) {
     decode(words.data(), out.data, n, m.channels - 1);
     benchmark::ClobberMemory();
@@ -190,7 +190,13 @@ void pair_walk(benchmark::State& state) {
 
 void register_all() {
   for (const mode& m : all_modes) {
-    benchmark::RegisterBenchmark(m.name, decode_samples, m)->Arg(4096)->Arg(65536);
+    for (korva::kernel_path path : {korva::kernel_path::sse, korva::kernel_path::avx2}) {
+      if (!korva::kernel_path_supported(path)) continue;
+      benchmark::RegisterBenchmark((std::string(m.name) + "/" + korva::kernel_path_name(path)).c_str(), decode_samples,
+                                   m, path)
+          ->Arg(4096)
+          ->Arg(65536);
+    }
     benchmark::RegisterBenchmark((std::string(m.name) + "_baseline_read").c_str(), read_same_words, m)
         ->Arg(4096)
         ->Arg(65536);

@@ -151,7 +151,7 @@ worker_setup set_up_worker(const correlation_job& job) {
                       layout,
                       (static_cast<uint32_t>(n) * bit_product) >> 5,
                       static_cast<long double>(n) / terminal.sample_rate,
-                      select_sample_decoder(terminal.bits, terminal.channels),
+                      select_sample_decoder(terminal.bits, terminal.channels, active_spectrum_kernels().path),
                       stream.channel - 1,
                       in.plans[job.thread_index],
                       0.625L * n * n,

@@ -109,4 +109,9 @@ sample_decoder select_sample_decoder(int32_t bits, int32_t channels) {
   return nullptr;
 }
 
+sample_decoder select_sample_decoder(int32_t bits, int32_t channels, kernel_path path) {
+  if (path == kernel_path::sse) return select_sample_decoder(bits, channels);
+  return select_sample_decoder_avx2(bits, channels);
+}
+
 }  // namespace korva
