@@ -20,6 +20,8 @@ phase_tables::phase_tables() {
     const double x = static_cast<double>(static_cast<long double>(two_pi) * k * 0.00390625L);
     sin[k] = static_cast<float>(std::sin(x));
     cos[k] = static_cast<float>(std::cos(x));
+    cos_sin[k][0] = cos[k];
+    cos_sin[k][1] = sin[k];
   }
 }
 

@@ -20,18 +20,19 @@ namespace {
 // (re, im) -> (im, re) in all four bins.
 inline __m256 swap_re_im(__m256 x) { return _mm256_permute_ps(x, _MM_SHUFFLE(2, 3, 0, 1)); }
 
-// The table entry q of phases p0 (low block) and p1 (high block), each
-// broadcast over its block.
-inline __m256 per_block(const float* table, uint64_t p0, uint64_t p1) {
-  const __m128 low = _mm_broadcast_ss(table + (p0 >> 56));
-  const __m128 high = _mm_broadcast_ss(table + (p1 >> 56));
-  return _mm256_insertf128_ps(_mm256_castps128_ps256(low), high, 1);
+// (cos, sin) of the table entries of phases p0 and p1: cos0, sin0, cos1, sin1.
+inline __m128 cos_sin_pair(const phase_tables& tables, uint64_t p0, uint64_t p1) {
+  const __m128i low = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(tables.cos_sin[p0 >> 56]));
+  const __m128i high = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(tables.cos_sin[p1 >> 56]));
+  return _mm_castsi128_ps(_mm_unpacklo_epi64(low, high));
 }
 
-// Two blocks of rotate_block at once.
-inline __m256 rotate_pair(const phase_tables& tables, __m256 x, uint64_t p0, uint64_t p1, __m256 signs) {
-  const __m256 si = per_block(tables.sin, p0, p1);
-  const __m256 co = per_block(tables.cos, p0, p1);
+// Two blocks of rotate_block at once: the sin and cos of block 0 (lanes
+// 0-3) and block 1 (lanes 4-7) are moved out of cos_sin.
+inline __m256 rotate_pair(__m256 x, __m128 cos_sin, __m256 signs) {
+  const __m256 pairs = _mm256_castps128_ps256(cos_sin);
+  const __m256 co = _mm256_permutevar8x32_ps(pairs, _mm256_setr_epi32(0, 0, 0, 0, 2, 2, 2, 2));
+  const __m256 si = _mm256_permutevar8x32_ps(pairs, _mm256_setr_epi32(1, 1, 1, 1, 3, 3, 3, 3));
   const __m256 cross = swap_re_im(_mm256_mul_ps(_mm256_mul_ps(x, si), signs));
   return _mm256_add_ps(_mm256_mul_ps(x, co), cross);
 }
@@ -58,13 +59,16 @@ void rotate_spectrum_avx2(const phase_tables& tables, const float* in, float* ou
     kernel_blocks::rotate_one(tables, in, out, b, p);
     p += block_step;
   }
+  // Each phase is the round's first plus a multiple of the block step, so
+  // the four depend on one addition per round (modulo 2^64 the sums equal
+  // those of repeated addition).
+  const uint64_t step2 = 2 * block_step, step3 = 3 * block_step, step4 = 4 * block_step;
   for (; b + 4 <= blocks; b += 4) {  // four blocks, two vectors, per round
-    const uint64_t p1 = p + block_step, p2 = p1 + block_step, p3 = p2 + block_step;
     const __m256 x0 = _mm256_loadu_ps(in + 4 * b);
     const __m256 x1 = _mm256_loadu_ps(in + 4 * b + 8);
-    _mm256_store_ps(out + 4 * b, rotate_pair(tables, x0, p, p1, signs));
-    _mm256_store_ps(out + 4 * b + 8, rotate_pair(tables, x1, p2, p3, signs));
-    p = p3 + block_step;
+    _mm256_store_ps(out + 4 * b, rotate_pair(x0, cos_sin_pair(tables, p, p + block_step), signs));
+    _mm256_store_ps(out + 4 * b + 8, rotate_pair(x1, cos_sin_pair(tables, p + step2, p + step3), signs));
+    p += step4;
   }
   for (; b < blocks; ++b) {
     kernel_blocks::rotate_one(tables, in, out, b, p);
