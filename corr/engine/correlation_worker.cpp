@@ -136,6 +136,7 @@ worker_setup set_up_worker(const correlation_job& job) {
   const terminal_info& terminal = in.schedule->terminal;
   const stream_info& stream = in.schedule->streams[job.stream_index];
   const int32_t n = stream.fft_points;
+  const spectrum_kernel_set& kernels = active_spectrum_kernels();  // chosen once per program
   const uint32_t bit_product = static_cast<uint32_t>(terminal.bits) * static_cast<uint32_t>(terminal.channels);
   segment_layout layout;
   layout.words_per_second = (static_cast<uint32_t>(terminal.sample_rate) * bit_product) >> 5;
@@ -151,11 +152,11 @@ worker_setup set_up_worker(const correlation_job& job) {
                       layout,
                       (static_cast<uint32_t>(n) * bit_product) >> 5,
                       static_cast<long double>(n) / terminal.sample_rate,
-                      select_sample_decoder(terminal.bits, terminal.channels, active_spectrum_kernels().path),
+                      select_sample_decoder(terminal.bits, terminal.channels, kernels.path),
                       stream.channel - 1,
                       in.plans[job.thread_index],
                       0.625L * n * n,
-                      active_spectrum_kernels()};
+                      kernels};
 }
 
 // Clears the accumulators of the plan's pairs; no other pair is ever written.
