@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "correlation_worker.h"
+#include "kernel_paths.h"
 #include "sample_decoders.h"
 #include "recording_mode.h"
 #include "spectrum_kernels.h"
@@ -122,6 +123,7 @@ struct worker_setup {
   int32_t channel;             // 0-based
   fftwf_plan plan;
   long double segment_weight;  // 0.625 N^2
+  const spectrum_kernel_set& kernels;
 };
 
 // Words of a complete raw file of the process (W x length) that its windows
@@ -136,6 +138,7 @@ worker_setup set_up_worker(const correlation_job& job) {
   const terminal_info& terminal = in.schedule->terminal;
   const stream_info& stream = in.schedule->streams[job.stream_index];
   const int32_t n = stream.fft_points;
+  const spectrum_kernel_set& kernels = active_spectrum_kernels();  // chosen once per program
   segment_layout layout;
   layout.words_per_second = words_per_second(terminal_mode(terminal));
   layout.samples_per_word = static_cast<uint32_t>(samples_per_word(terminal.bits, terminal.channels));
@@ -151,10 +154,11 @@ worker_setup set_up_worker(const correlation_job& job) {
                       n / static_cast<int32_t>(layout.samples_per_word),  // n is a whole number of words
                       reachable_words(layout.words_per_second, in.schedule->processes[job.process_index].length),
                       static_cast<long double>(n) / terminal.sample_rate,
-                      select_sample_decoder(terminal.bits, terminal.channels),
+                      select_sample_decoder(terminal.bits, terminal.channels, kernels.path),
                       stream.channel - 1,
                       in.plans[job.thread_index],
-                      0.625L * n * n};
+                      0.625L * n * n,
+                      kernels};
 }
 
 // Clears the accumulators of the plan's pairs; no other pair is ever written.
@@ -197,19 +201,34 @@ void transform_segment(const worker_setup& w, int32_t epoch, long double t, uint
     }
     w.decode(window.base + (where.first_word - window.first_word), memory.sample_buffer[w.k], w.n, w.channel);
     fftwf_execute(w.plan);
-    rotate_spectrum(*in.phases, memory.fft_buffer[w.k], spectrum, where.fringe_phase + dither,
-                    where.phase_step + dither, w.bins);
+    w.kernels.rotate(*in.phases, memory.fft_buffer[w.k], spectrum, where.fringe_phase + dither,
+                     where.phase_step + dither, w.bins);
   }
 }
 
-// Adds the cross-power of the segment's spectra to every pair's accumulator.
+// Bins per step of the pair walk: 32 KiB of each station spectrum, so the
+// blocks of ten stations (320 KiB) stay in the second-level cache while every
+// pair that uses them is accumulated. Much shorter blocks cost more than they
+// save: each pair's accumulator becomes a short stream the prefetcher has to
+// restart (bench/engine pair_walk_10_stations). A multiple of eight bins, so
+// every block starts 64-byte aligned relative to its buffer.
+constexpr int32_t bins_per_block = 4096;
+
+// Adds the cross-power of the segment's spectra to every pair's accumulator,
+// block of bins by block of bins. Each accumulator bin still receives one
+// addition per segment, so the blocking changes no result.
 void accumulate_pairs(const worker_setup& w) {
   working_memory& memory = *w.in.memory;
   const process_plan& plan = *w.in.plan;
-  for (int p = 0; p < plan.pair_count; ++p) {
-    const station_pair pair = plan.pairs[p];
-    cross_multiply_accumulate(memory.station_spectrum[w.k][pair.first], memory.station_spectrum[w.k][pair.second],
-                              memory.baseline_spectrum[w.k][pair.first][pair.second], w.bins);
+  const multiply_accumulate_kernel accumulate = w.kernels.multiply_accumulate;
+  for (int32_t first = 0; first < w.bins; first += bins_per_block) {
+    const int32_t count = w.bins - first < bins_per_block ? w.bins - first : bins_per_block;
+    const int32_t offset = 2 * first;  // floats
+    for (int p = 0; p < plan.pair_count; ++p) {
+      const station_pair pair = plan.pairs[p];
+      accumulate(memory.station_spectrum[w.k][pair.first] + offset, memory.station_spectrum[w.k][pair.second] + offset,
+                 memory.baseline_spectrum[w.k][pair.first][pair.second] + offset, count);
+    }
   }
 }
 

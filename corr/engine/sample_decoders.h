@@ -16,6 +16,8 @@
 
 #include <cstdint>
 
+#include "kernel_paths.h"
+
 namespace korva {
 
 using sample_decoder = void (*)(const uint32_t* words, float* out, int32_t n, int32_t channel);
@@ -39,5 +41,14 @@ void decode_2bit_16ch(const uint32_t* words, float* out, int32_t n, int32_t chan
 // The decoder of the terminal mode, or nullptr when the mode has none
 // (bits not 1 or 2, channels not 1, 2, 4, 8 or 16).
 sample_decoder select_sample_decoder(int32_t bits, int32_t channels);
+
+// The decoder of the terminal mode in the instruction set of a kernel path
+// the CPU runs: the functions above for SSE, vector decoders with AVX2 for
+// the AVX2 and AVX-512 paths. Every one writes exactly what the functions
+// above write, under the same contract. nullptr as above.
+sample_decoder select_sample_decoder(int32_t bits, int32_t channels, kernel_path path);
+
+// The AVX2 decoders; only for CPUs with AVX2.
+sample_decoder select_sample_decoder_avx2(int32_t bits, int32_t channels);
 
 }  // namespace korva

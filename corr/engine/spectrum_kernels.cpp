@@ -1,16 +1,17 @@
-// Spectrum kernels with 128-bit SSE: one vector holds two complex bins.
-// The vector forms below perform, lane by lane, exactly the single-precision
+// Spectrum kernels with 128-bit SSE, the portable path: one vector holds two
+// complex bins. The vector forms perform, lane by lane, exactly the single-precision
 // operations of the scalar formulas in the header (x - y is evaluated as
 // x + (-y), which IEEE arithmetic defines to be the same value), so results
 // are bit-identical to a plain scalar loop.
 #include "spectrum_kernels.h"
 
-#include <emmintrin.h>
 #include <xmmintrin.h>
 
 #include <cmath>
 
+#include "kernel_paths.h"
 #include "math_constants.h"
+#include "spectrum_kernel_blocks.h"
 
 namespace korva {
 
@@ -19,41 +20,19 @@ phase_tables::phase_tables() {
     const double x = static_cast<double>(static_cast<long double>(two_pi) * k * 0.00390625L);
     sin[k] = static_cast<float>(std::sin(x));
     cos[k] = static_cast<float>(std::cos(x));
+    cos_sin[k][0] = cos[k];
+    cos_sin[k][1] = sin[k];
   }
 }
 
-namespace {
+using kernel_blocks::multiply_accumulate_block;
+using kernel_blocks::rotate_block;
 
-// Negates the imaginary lanes of two complex values by multiplication.
-alignas(16) constexpr float conjugate_signs[4] = {+1.0f, -1.0f, +1.0f, -1.0f};
-
-// (re, im) -> (im, re) in both bins.
-inline __m128 swap_re_im(__m128 x) { return _mm_shuffle_ps(x, x, _MM_SHUFFLE(2, 3, 0, 1)); }
-
-// One two-bin block times exp(+2 pi j q / 256), q the top 8 bits of phase.
-inline __m128 rotate_block(const phase_tables& tables, __m128 x, uint64_t phase, __m128 signs) {
-  const unsigned q = static_cast<unsigned>(phase >> 56);
-  const __m128 si = _mm_set1_ps(tables.sin[q]);
-  const __m128 co = _mm_set1_ps(tables.cos[q]);
-  const __m128 cross = swap_re_im(_mm_mul_ps(_mm_mul_ps(x, si), signs));  // (-im si, re si)
-  return _mm_add_ps(_mm_mul_ps(x, co), cross);
-}
-
-// acc + a conj(b) for one two-bin block.
-inline __m128 multiply_accumulate_block(__m128 acc, __m128 a, __m128 b, __m128 signs) {
-  const __m128 a_re = _mm_shuffle_ps(a, a, _MM_SHUFFLE(2, 2, 0, 0));
-  const __m128 a_im = _mm_shuffle_ps(a, a, _MM_SHUFFLE(3, 3, 1, 1));
-  acc = _mm_add_ps(acc, _mm_mul_ps(_mm_mul_ps(b, signs), a_re));  // (+ ar br, - ar bi)
-  return _mm_add_ps(acc, _mm_mul_ps(swap_re_im(b), a_im));        // (+ ai bi, + ai br)
-}
-
-}  // namespace
-
-void rotate_spectrum(const phase_tables& tables, const float* in, float* out, uint64_t phase,
-                     uint64_t step, int32_t n) {
+void rotate_spectrum_sse(const phase_tables& tables, const float* in, float* out, uint64_t phase, uint64_t step,
+                         int32_t n) {
   const int32_t blocks = n / 2;
   if (blocks <= 0) return;
-  const __m128 signs = _mm_load_ps(conjugate_signs);
+  const __m128 signs = _mm_load_ps(kernel_blocks::conjugate_signs);
   const uint64_t block_step = 2 * step;
   uint64_t p = phase;
   int32_t b = 0;
@@ -72,16 +51,12 @@ void rotate_spectrum(const phase_tables& tables, const float* in, float* out, ui
   }
 }
 
-void cross_multiply_accumulate(const float* a, const float* b, float* acc, int32_t n) {
+void cross_multiply_accumulate_sse(const float* a, const float* b, float* acc, int32_t n) {
   const int32_t blocks = n / 2;
   if (blocks <= 0) return;
-  const __m128 signs = _mm_load_ps(conjugate_signs);
+  const __m128 signs = _mm_load_ps(kernel_blocks::conjugate_signs);
   int32_t k = 0;
-  for (; k < blocks % 4; ++k) {  // remainder first, then four blocks at a time
-    const int32_t i = 4 * k;
-    _mm_store_ps(acc + i, multiply_accumulate_block(_mm_load_ps(acc + i), _mm_load_ps(a + i),
-                                                    _mm_load_ps(b + i), signs));
-  }
+  for (; k < blocks % 4; ++k) kernel_blocks::multiply_accumulate_one(a, b, acc, k);  // remainder first
   for (; k < blocks; k += 4) {
     const int32_t i = 4 * k;
     const __m128 r0 = multiply_accumulate_block(_mm_load_ps(acc + i), _mm_load_ps(a + i),
@@ -97,6 +72,15 @@ void cross_multiply_accumulate(const float* a, const float* b, float* acc, int32
     _mm_store_ps(acc + i + 8, r2);
     _mm_store_ps(acc + i + 12, r3);
   }
+}
+
+void rotate_spectrum(const phase_tables& tables, const float* in, float* out, uint64_t phase, uint64_t step,
+                     int32_t n) {
+  active_spectrum_kernels().rotate(tables, in, out, phase, step, n);
+}
+
+void cross_multiply_accumulate(const float* a, const float* b, float* acc, int32_t n) {
+  active_spectrum_kernels().multiply_accumulate(a, b, acc, n);
 }
 
 // MT19937-64 reference parameters.

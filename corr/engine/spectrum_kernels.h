@@ -21,10 +21,13 @@ namespace korva {
 // (exact in extended precision, then rounded to double); sine and cosine in
 // double, rounded to float. Read-only once built, so any number of threads
 // may share one.
+// cos_sin holds the same values in pairs, cos then sin of entry k, for the
+// wide kernels, which fetch both with one 8-byte load.
 struct phase_tables {
   phase_tables();
   alignas(16) float sin[256];
   alignas(16) float cos[256];
+  alignas(64) float cos_sin[256][2];
 };
 
 // out = in * exp(+2 pi j q_b / 256) for the two bins of block b, q_b the top

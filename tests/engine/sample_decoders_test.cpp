@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace korva {
@@ -188,6 +189,57 @@ TEST(SampleDecoders, PartialWordIsNeitherReadNorWritten) {
     }
   }
 }
+
+// Every instruction set the decoders come in, on the machine that runs the
+// suite: the bit-by-bit reference for every mode, channel and count, whole
+// and partial words, with exactly n / S readable words and canaries on both
+// sides of the output.
+class DecoderPath : public ::testing::TestWithParam<kernel_path> {
+ protected:
+  void SetUp() override {
+    if (!kernel_path_supported(GetParam())) {
+      GTEST_SKIP() << "this CPU cannot run the " << kernel_path_name(GetParam()) << " decoders";
+    }
+  }
+};
+
+TEST_P(DecoderPath, EveryModeChannelAndCountMatchesBitByBitReference) {
+  std::mt19937 random(4242u);
+  for (mode m : all_modes) {
+    const sample_decoder decode = select_sample_decoder(m.bits, m.channels, GetParam());
+    ASSERT_NE(decode, nullptr);
+    const int s = samples_per_word(m);
+    for (int whole : {0, 1, 2, 3, 5, 7, 8, 9, 15, 16, 17, 31, 33, 100, 1024}) {
+      for (int extra : {0, s / 2, s - 1}) {
+        const int n = whole * s + extra;
+        guarded_words guard(whole);
+        for (int w = 0; w < whole; ++w) guard.words()[w] = random();
+        for (int channel = 0; channel < m.channels; ++channel) {
+          std::vector<float> out(n + 16, canary);
+          decode(guard.words(), out.data() + 8, n, channel);
+          for (int i = 0; i < 8; ++i) ASSERT_EQ(out[i], canary);
+          for (int i = 0; i < whole * s; ++i) {
+            ASSERT_EQ(out[8 + i], reference_sample(guard.words(), m, channel, i))
+                << m.bits << " bit, " << m.channels << " ch, channel " << channel << ", n " << n << ", sample " << i;
+          }
+          for (size_t i = 8 + whole * s; i < out.size(); ++i) ASSERT_EQ(out[i], canary) << n << " " << i;
+        }
+      }
+    }
+  }
+}
+
+TEST_P(DecoderPath, ModesWithoutDecoderHaveNone) {
+  EXPECT_EQ(select_sample_decoder(3, 1, GetParam()), nullptr);
+  EXPECT_EQ(select_sample_decoder(2, 3, GetParam()), nullptr);
+  EXPECT_EQ(select_sample_decoder(1, 32, GetParam()), nullptr);
+  EXPECT_EQ(select_sample_decoder(2, 16, kernel_path::sse), &decode_2bit_16ch);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllWidths, DecoderPath, ::testing::ValuesIn(all_kernel_paths),
+                         [](const ::testing::TestParamInfo<kernel_path>& info) {
+                           return std::string(kernel_path_name(info.param));
+                         });
 
 TEST(SampleDecoders, ConsecutiveWordsContinueInTime) {
   // Word w of a 1-bit single-channel stream holds instants 32 w .. 32 w + 31.

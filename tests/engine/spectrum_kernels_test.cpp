@@ -86,6 +86,8 @@ TEST_F(SpectrumKernels, PhaseTablesFollowTheirDefinition) {
     const double x = 6.283185307179586 * k / 256.0;
     EXPECT_EQ(tables().sin[k], static_cast<float>(std::sin(x))) << k;
     EXPECT_EQ(tables().cos[k], static_cast<float>(std::cos(x))) << k;
+    EXPECT_EQ(std::memcmp(&tables().cos_sin[k][0], &tables().cos[k], 4), 0) << k;
+    EXPECT_EQ(std::memcmp(&tables().cos_sin[k][1], &tables().sin[k], 4), 0) << k;
     const long double exact = 2.0L * std::numbers::pi_v<long double> * k / 256.0L;
     EXPECT_NEAR(tables().sin[k], static_cast<float>(std::sin(exact)), 6e-8) << k;
     EXPECT_NEAR(tables().cos[k], static_cast<float>(std::cos(exact)), 6e-8) << k;
