@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace korva::vdif {
 
@@ -14,13 +15,14 @@ second_assembler::second_assembler(const conversion_plan& plan, int64_t first_se
       fill_(fill),
       sink_(std::move(sink)),
       thread_index_(1024, -1),
-      words_(plan.words_per_second),
+      words_(static_cast<uint32_t*>(std::calloc(std::max<size_t>(plan.words_per_second, 1), sizeof(uint32_t)))),
       slots_(plan.threads.size() * plan.frames_per_second, 0) {
   for (size_t t = 0; t < plan.threads.size(); ++t) {
     interleavers_.emplace_back(plan.raw.bits, static_cast<int>(plan.thread_channels), plan.raw.channels,
                                plan.threads[t].raw_channel, method);
     thread_index_[plan.threads[t].thread_id] = static_cast<int>(t);
   }
+  if (words_ == nullptr) throw std::bad_alloc();
   hold_capacity_ = std::max<size_t>(64, slots_.size() / 8);
   const bool single_channel_threads = plan.thread_channels == 1 && plan.threads.size() == size_t(plan.raw.channels);
   if (method == interleave_method::best && single_channel_threads && plan.threads.size() > 1 &&
@@ -90,7 +92,7 @@ void second_assembler::place(size_t thread, uint32_t frame_number, const uint8_t
 }
 
 void second_assembler::write_thread(size_t thread, uint32_t frame_number, const uint8_t* data) {
-  interleavers_[thread].convert(data, plan_.signature.data_bytes(), words_.data() + frame_number * plan_.words_per_frame);
+  interleavers_[thread].convert(data, plan_.signature.data_bytes(), words_.get() + frame_number * plan_.words_per_frame);
 }
 
 void second_assembler::gather(size_t thread, uint32_t frame_number, const uint8_t* data, uint64_t offset) {
@@ -118,7 +120,7 @@ void second_assembler::write_group(const frame_group& group) {
     const uint8_t* rows[max_group_threads];
     for (size_t t = 0; t < plan_.threads.size(); ++t) rows[plan_.threads[t].raw_channel[0]] = group.data[t];
     transposer_->transpose(rows, plan_.signature.data_bytes(),
-                           words_.data() + group.frame_number * plan_.words_per_frame);
+                           words_.get() + group.frame_number * plan_.words_per_frame);
     return;
   }
   for (size_t t = 0; t < plan_.threads.size(); ++t) {
@@ -156,7 +158,7 @@ bool second_assembler::advance() {
         continue;
       }
       ++counts_.filled_frames;
-      fill_.fill(current_, (uint64_t{t} << 32) | f, words_.data() + f * plan_.words_per_frame, plan_.words_per_frame,
+      fill_.fill(current_, (uint64_t{t} << 32) | f, words_.get() + f * plan_.words_per_frame, plan_.words_per_frame,
                  interleavers_[t].mask());
     }
   }
@@ -166,7 +168,7 @@ bool second_assembler::advance() {
   const uint64_t total = uint64_t{plan_.words_per_second} * 32 / uint64_t(plan_.raw.bits);
   counts_.valid_samples += valid;
   counts_.total_samples += total;
-  if (!sink_(current_, words_.data(), words_.size(), static_cast<double>(valid) / static_cast<double>(total))) {
+  if (!sink_(current_, words_.get(), plan_.words_per_second, static_cast<double>(valid) / static_cast<double>(total))) {
     stopped_ = true;
     return false;
   }

@@ -15,6 +15,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <functional>
 #include <limits>
 #include <optional>
@@ -91,7 +93,12 @@ class second_assembler {
   std::optional<thread_transposer> transposer_;    // when frames are gathered
   std::vector<frame_group> groups_;                // open, oldest first
   std::vector<int> thread_index_;                  // by thread ID: selected thread, or -1
-  std::vector<uint32_t> words_;                    // the current second
+  // The current second. Zeroed by calloc, which for a second's size takes
+  // fresh pages the system has zeroed already: no pass that is then overwritten.
+  struct free_words {
+    void operator()(uint32_t* words) const { std::free(words); }
+  };
+  std::unique_ptr<uint32_t[], free_words> words_;
   std::vector<uint8_t> slots_;                     // per thread and frame: 1 when valid
   size_t valid_slots_ = 0;
   std::vector<uint8_t> hold_data_;
