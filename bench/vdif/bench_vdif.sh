@@ -4,7 +4,10 @@
 # channel, and eight threads of one channel each. Both reads come from the
 # page cache (the file is read once before timing). Each figure is the best
 # of three runs; the raw file goes next to the recording and, where /dev/shm
-# exists, also to memory, which leaves out the cost of the disk.
+# exists, also to memory, which leaves out the cost of the disk. Writing the
+# raw file costs the system as much as cat FILE > OUTPUT, so that copy is
+# shown too, as the bound any conversion writing its output meets (the
+# figure after "copy" is korva_vdif's rate over the copy's, to /dev/shm).
 #   bench/vdif/bench_vdif.sh [build dir] [seconds]
 set -euo pipefail
 build=${1:-build}
@@ -15,6 +18,8 @@ trap 'rm -rf "$work"' EXIT
 now() { date +%s.%N; }
 
 cat_once() { cat "$1" > /dev/null; }
+
+copy_once() { cat "$1" > "$2/copy"; rm -f "$2/copy"; }
 
 convert_once() {  # name raw-dir recording
   "$build/tools/vdif/korva_vdif" --schedule="$work/$1.sch" --process=1 --station=A --raw-dir="$2" "$3" > "$work/$1.log"
@@ -46,20 +51,22 @@ bench_case() {  # name threads
 \$Process 2024/101 12:00:00 $seconds SRC1 A
 SCHEDULE
   cat "$rec" > /dev/null
-  local cat_s disk_s shm_s bytes
+  local cat_s disk_s shm_s copy_s bytes
   cat_s=$(best_of 3 cat_once "$rec")
   disk_s=$(best_of 3 convert_once "$name" "$raw" "$rec")
-  shm_s=-1
+  shm_s=-1 copy_s=-1
   if [ -d /dev/shm ] && [ -w /dev/shm ]; then
     local shm
     shm=$(mktemp -d /dev/shm/korva_vdif_bench_XXXXXX)
     shm_s=$(best_of 3 convert_once "$name" "$shm" "$rec")
+    copy_s=$(best_of 3 copy_once "$rec" "$shm")
     rm -rf "$shm"
   fi
   bytes=$(stat -c %s "$rec")
-  awk -v name="$name" -v b="$bytes" -v c="$cat_s" -v d="$disk_s" -v m="$shm_s" 'BEGIN {
+  awk -v name="$name" -v b="$bytes" -v c="$cat_s" -v d="$disk_s" -v m="$shm_s" -v k="$copy_s" 'BEGIN {
     printf "%-8s %5.0f MB  cat %6.0f MB/s  korva_vdif %6.0f MB/s (ratio %.2f)", name, b / 1e6, b / c / 1e6, b / d / 1e6, c / d
     if (m > 0) printf "  to /dev/shm %6.0f MB/s (ratio %.2f)", b / m / 1e6, c / m
+    if (k > 0) printf "  copy to /dev/shm %6.0f MB/s (korva_vdif/copy %.2f)", b / k / 1e6, k / m
     printf "\n" }'
   rm -rf "$rec" "$raw"
 }

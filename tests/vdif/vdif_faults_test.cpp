@@ -96,8 +96,9 @@ class FaultyRecordings : public ::testing::Test {
 
   // Converts for station code; the raw file's bytes go to raw (empty when none).
   bool convert(const std::vector<fs::path>& files, std::string& error, const std::string& code = "A",
-               channel_selection selection = {}) {
+               channel_selection selection = {}, interleave_method method = interleave_method::best) {
     conversion_options options;
+    options.method = method;
     options.schedule_path = schedule_.string();
     options.station_code = code;
     options.raw_dir = (scratch_.path / "raw").string();
@@ -294,6 +295,37 @@ TEST_F(FaultyRecordings, ChannelsOfASingleThreadCanBeChosenAndReordered) {
                       channel_selection{{1, 0}, {}}))
       << error;
   EXPECT_EQ(raw_[0], truth_[2]);
+}
+
+// Frames of one frame number from all threads are interleaved together;
+// where a thread's frame is invalid, missing, repeated or far out of order
+// they are interleaved one by one. Either way the words, the fill and the
+// counts are those of the thread-by-thread interleave.
+TEST_F(FaultyRecordings, GatheredThreadFramesGiveTheBytesOfTheThreadByThreadInterleave) {
+  auto frames = make_frames(sim::vdif_layout::threads);  // 2 threads of 50 frames a second
+  const size_t per_second = frames.size() / 5;
+  std::mt19937 random(17);
+  std::shuffle(frames.begin() + static_cast<long>(2 * per_second), frames.begin() + static_cast<long>(3 * per_second),
+               random);                                            // process second 1 in any order
+  for (size_t f = per_second + 41; f < per_second + 61; f += 2) set_invalid(frames[f]);  // one thread, second 0
+  frames.erase(frames.begin() + static_cast<long>(3 * per_second + 10));                // one frame of second 2
+  frames.insert(frames.begin() + static_cast<long>(per_second + 80), frames[per_second + 70]);  // repeated
+  std::rotate(frames.begin() + static_cast<long>(per_second + 100), frames.begin() + static_cast<long>(per_second + 101),
+              frames.begin() + static_cast<long>(per_second + 190));  // second 0's last frame, into second 1: late
+  const auto one = write_recording(std::vector<frame_bytes>(frames.begin(), frames.begin() + 333), "one.vdif");
+  const auto two = write_recording(std::vector<frame_bytes>(frames.begin() + 333, frames.end()), "two.vdif");
+  std::string error;
+  ASSERT_TRUE(convert({one, two}, error, "A", {}, interleave_method::tables)) << error;
+  const auto by_thread = raw_;
+  const assembly_counts counts = result_.assembly;
+  ASSERT_TRUE(convert({one, two}, error)) << error;
+  EXPECT_EQ(raw_, by_thread);
+  EXPECT_EQ(result_.assembly.frames_used, counts.frames_used);
+  EXPECT_EQ(result_.assembly.filled_frames, 12u);
+  EXPECT_EQ(counts.filled_frames, 12u);
+  EXPECT_EQ(result_.assembly.repeated, 1u);
+  EXPECT_EQ(result_.assembly.late, 1u);
+  EXPECT_EQ(differing_frames(10000), 12u);  // a thread's frame gives half the bits of 10000 raw bytes
 }
 
 }  // namespace

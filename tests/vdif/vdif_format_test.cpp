@@ -1,6 +1,8 @@
 // Tests of the VDIF frame format pieces: header fields at their bit places,
 // reference epochs, the channel interleave against a sample-by-sample
-// reference, the fill codes' statistics, and the frame reader on random input.
+// reference, the one-pass thread transpose against the thread-by-thread
+// interleave, the fill codes' statistics, and the frame reader on random
+// input and on files larger than its mapping window.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -16,6 +18,7 @@
 #include "channel_interleaver.h"
 #include "fill_codes.h"
 #include "frame_reader.h"
+#include "thread_transposer.h"
 #include "vdif_header.h"
 
 namespace korva::vdif {
@@ -174,6 +177,37 @@ TEST(ChannelInterleaver, SingleChannelAndWholeWordInstantsAreCopied) {
   EXPECT_NE(channel_interleaver(2, 1, 1, {-1}).method(), interleave_method::copy);
 }
 
+// The transpose writes what M single-channel threads interleaved one after
+// the other (by byte tables, a path of its own) write into the same words:
+// every channel count, shuffled channel order, a word count that leaves a
+// partial block, data arrays at odd addresses.
+TEST(ThreadTransposer, GivesTheWordsOfTheThreadByThreadInterleave) {
+  std::mt19937 random(9);
+  for (int bits : {1, 2}) {
+    for (int m : {2, 4, 8, 16}) {
+      SCOPED_TRACE(::testing::Message() << bits << " bits, " << m << " threads");
+      const size_t in_bytes = 4 * (8 * 37 + 5);
+      std::vector<int> order(static_cast<size_t>(m));
+      for (int h = 0; h < m; ++h) order[static_cast<size_t>(h)] = h;
+      std::shuffle(order.begin(), order.end(), random);
+      std::vector<std::vector<uint8_t>> threads(static_cast<size_t>(m), std::vector<uint8_t>(in_bytes + 1));
+      const uint8_t* rows[16];
+      std::vector<uint32_t> expected(in_bytes / 4 * static_cast<size_t>(m), 0);
+      for (int t = 0; t < m; ++t) {
+        auto& data = threads[static_cast<size_t>(t)];
+        for (auto& b : data) b = static_cast<uint8_t>(random());
+        rows[order[static_cast<size_t>(t)]] = data.data() + 1;
+        channel_interleaver(bits, 1, m, {order[static_cast<size_t>(t)]}, interleave_method::tables)
+            .convert(data.data() + 1, in_bytes, expected.data());
+      }
+      std::vector<uint32_t> out(expected.size() + 1, 0xdeadbeefu);
+      thread_transposer(m).transpose(rows, in_bytes, out.data());
+      EXPECT_TRUE(std::equal(expected.begin(), expected.end(), out.begin()));
+      EXPECT_EQ(out.back(), 0xdeadbeefu);  // nothing written beyond
+    }
+  }
+}
+
 TEST(FillCodes, TwoBitCodesFollowTheGaussianAndStationsDiffer) {
   const fill_source alpha(station_key("ALPHA"), 2), bravo(station_key("BRAVO"), 2);
   std::vector<uint32_t> a(1 << 16, 0), b(1 << 16, 0), again(1 << 16, 0);
@@ -275,6 +309,75 @@ TEST(FrameReader, RandomInputNeverBreaksTheByteAccounting) {
       EXPECT_GE(available, h.header_bytes());
     }
   }
+}
+
+// A file of several mapping windows, with garbage runs and a truncated last
+// frame, read while the pages behind are released: every frame arrives with
+// its own bytes, every other byte is counted as skipped.
+TEST(FrameReader, LargeFilesAreReadWholeWhileThePagesBehindAreReleased) {
+  std::mt19937 random(21);
+  frame_header h;
+  h.length_units = 1004;  // 8032 bytes
+  h.bits_per_sample = 2;
+  std::vector<uint8_t> bytes;
+  std::vector<uint64_t> frame_offsets;
+  for (uint32_t f = 0; bytes.size() < (size_t{40} << 20); ++f) {
+    if (f % 1000 == 999) bytes.resize(bytes.size() + 1 + random() % 5000, 0x55);  // garbage
+    frame_offsets.push_back(bytes.size());
+    bytes.resize(bytes.size() + h.frame_bytes());
+    h.frame_number = f;
+    encode_header(h, &bytes[frame_offsets.back()]);
+    for (size_t i = frame_offsets.back() + 32; i < bytes.size(); i += 4) put_word(bytes, i, random());
+  }
+  bytes.resize(bytes.size() - 1000);  // the last frame cut short
+  scratch_file file;
+  std::ofstream(file.path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  std::string error;
+  auto reader = frame_reader::create(file.path.string(), error);
+  ASSERT_TRUE(reader) << error;
+  frame_view frame;
+  size_t count = 0;
+  while (reader->next(frame)) {
+    ASSERT_LT(count, frame_offsets.size());
+    ASSERT_EQ(frame.offset, frame_offsets[count]);
+    ASSERT_EQ(frame.header.frame_number, count);
+    ASSERT_EQ(std::memcmp(frame.data, &bytes[frame.offset + 32], frame.data_bytes), 0);
+    reader->release_before(frame.offset);
+    ++count;
+  }
+  EXPECT_TRUE(reader->error().empty()) << reader->error();
+  EXPECT_EQ(count, frame_offsets.size() - 1);
+  EXPECT_EQ(reader->counts().truncated, 1u);
+  EXPECT_EQ(count * h.frame_bytes() + reader->counts().skipped_bytes, bytes.size());
+}
+
+// A recording cut short while it is being read ends with a message, not a
+// signal; an empty file is no VDIF.
+TEST(FrameReader, AFileThatShrinksWhileReadEndsWithAMessage) {
+  frame_header h;
+  h.length_units = 1004;
+  h.bits_per_sample = 2;
+  std::vector<uint8_t> bytes(size_t{64} << 20);
+  for (size_t at = 0, f = 0; at + h.frame_bytes() <= bytes.size(); at += h.frame_bytes(), ++f) {
+    h.frame_number = static_cast<uint32_t>(f);
+    encode_header(h, &bytes[at]);
+  }
+  scratch_file file;
+  std::ofstream(file.path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  std::string error;
+  auto reader = frame_reader::create(file.path.string(), error);
+  ASSERT_TRUE(reader) << error;
+  frame_view frame;
+  ASSERT_TRUE(reader->next(frame));
+  fs::resize_file(file.path, size_t{40} << 20);  // beyond the first window
+  while (reader->next(frame)) ASSERT_LT(frame.offset, size_t{40} << 20);
+  EXPECT_NE(reader->error().find("is shorter than when it was opened"), std::string::npos) << reader->error();
+
+  fs::resize_file(file.path, 0);
+  auto empty = frame_reader::create(file.path.string(), error);
+  ASSERT_TRUE(empty) << error;
+  EXPECT_FALSE(empty->next(frame));
+  EXPECT_NE(empty->error().find("is not VDIF"), std::string::npos);
 }
 
 }  // namespace

@@ -144,6 +144,7 @@ bool survey_recording(const std::string& path, recording_survey& survey, std::st
     uint32_t& in_second = threads[frame.header.thread_id].highest[second];
     in_second = std::max(in_second, frame.header.frame_number);
     if (survey.last_second - survey.first_second >= 3 || frame.offset >= survey_byte_limit) break;
+    reader->release_before(frame.offset);
   }
   if (!any) {
     error = !reader->error().empty() ? reader->error() : "korva_vdif: [" + path + "] holds no whole VDIF frame";

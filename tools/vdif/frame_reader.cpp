@@ -1,16 +1,32 @@
 #include "frame_reader.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#ifndef MADV_POPULATE_READ
+#define MADV_POPULATE_READ 22  // Linux 5.14; older kernels answer EINVAL
+#endif
+
 namespace korva::vdif {
 namespace {
 
-constexpr size_t read_buffer_bytes = size_t{4} << 20;
+// Page tables are filled and dropped in steps of this many bytes: large
+// enough that the system calls cost nothing, small enough to stay in memory.
+constexpr uint64_t window_bytes = uint64_t{16} << 20;
+// How far the lock and resync searches go before they let bytes behind them
+// go (their bookkeeping, not the mapping, is what this bounds).
+constexpr size_t search_step_bytes = size_t{2} << 20;
+
+uint64_t page_floor(uint64_t offset) {
+  static const uint64_t page = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+  return offset / page * page;
+}
 
 }  // namespace
 
@@ -35,47 +51,73 @@ bool matches(const frame_header& h, const frame_signature& s) {
 
 std::unique_ptr<frame_reader> frame_reader::create(const std::string& path, std::string& error) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
     error = "korva_vdif: can't open the recording [" + path + "]: " + std::strerror(errno);
+    if (fd >= 0) ::close(fd);
     return nullptr;
   }
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  return std::unique_ptr<frame_reader>(new frame_reader(fd, path));
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  void* map = nullptr;
+  if (size > 0) {
+    map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    if (map == MAP_FAILED) {
+      error = "korva_vdif: can't map the recording [" + path + "] into memory: " + std::strerror(errno);
+      ::close(fd);
+      return nullptr;
+    }
+    ::madvise(map, size, MADV_SEQUENTIAL);
+  }
+  ::close(fd);  // the mapping keeps the file
+  return std::unique_ptr<frame_reader>(new frame_reader(path, static_cast<const uint8_t*>(map), size));
 }
 
-frame_reader::frame_reader(int descriptor, std::string path)
-    : descriptor_(descriptor), path_(std::move(path)), buffer_(read_buffer_bytes) {}
+frame_reader::frame_reader(std::string path, const uint8_t* map, uint64_t size)
+    : path_(std::move(path)), map_(map), size_(size) {}
 
-frame_reader::~frame_reader() { ::close(descriptor_); }
+frame_reader::~frame_reader() {
+  if (map_ != nullptr) ::munmap(const_cast<uint8_t*>(map_), size_);
+}
 
 void frame_reader::lock(const frame_signature& signature) {
   signature_ = signature;
   locked_ = true;
 }
 
+// Only populated bytes are touched: the cursor never gets past end_, and
+// end_ grows with populate().
 size_t frame_reader::ensure(size_t bytes) {
-  if (end_ - begin_ >= bytes || end_of_file_) return end_ - begin_;
-  if (bytes > buffer_.size() - begin_) {
-    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
-    end_ -= begin_;
-    begin_ = 0;
-    if (bytes > buffer_.size()) buffer_.resize(bytes);
-  }
-  while (end_ - begin_ < bytes && !end_of_file_) {
-    const ssize_t got = ::read(descriptor_, buffer_.data() + end_, buffer_.size() - end_);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) error_ = "korva_vdif: reading the recording [" + path_ + "] failed: " + std::strerror(errno);
-    if (got <= 0) {
-      end_of_file_ = true;
-      break;
-    }
-    end_ += static_cast<size_t>(got);
-  }
+  if (end_ - begin_ < bytes && end_ < size_ && error_.empty()) populate(begin_ + bytes);
   return end_ - begin_;
 }
 
+// Fills the page tables up to at least until (a window at a time), so that
+// a read error or a file cut short since it was opened shows here as an
+// error code rather than as a signal on first access. Kernels without the
+// populate request only get the read-ahead hint.
+void frame_reader::populate(uint64_t until) {
+  const uint64_t target = std::min(size_, std::max(until, populated_ + window_bytes));
+  if (::madvise(const_cast<uint8_t*>(map_) + page_floor(populated_), target - page_floor(populated_),
+                MADV_POPULATE_READ) != 0) {
+    if (errno != EINVAL) {
+      error_ = "korva_vdif: reading the recording [" + path_ + "] failed: " +
+               (errno == EFAULT ? std::string("the file is shorter than when it was opened") : std::strerror(errno));
+      return;  // nothing more is read: end_ stays
+    }
+    ::madvise(const_cast<uint8_t*>(map_) + page_floor(populated_), target - page_floor(populated_), MADV_WILLNEED);
+  }
+  populated_ = end_ = target;
+}
+
+void frame_reader::release_before(uint64_t offset) {
+  const uint64_t until = page_floor(std::min<uint64_t>(offset, begin_));
+  if (until < released_ + window_bytes) return;
+  ::madvise(const_cast<uint8_t*>(map_) + released_, until - released_, MADV_DONTNEED);
+  released_ = until;
+}
+
 bool frame_reader::header_at(size_t at, frame_header& header) const {
-  return begin_ + at < end_ && decode_header(buffer_.data() + begin_ + at, end_ - begin_ - at, header);
+  return begin_ + at < end_ && decode_header(map_ + begin_ + at, end_ - begin_ - at, header);
 }
 
 // A header of the locked format at cursor + at, with another one a frame
@@ -112,7 +154,7 @@ bool frame_reader::find_lock() {
       return true;
     }
     // Keep the buffer bounded while searching: drop what was passed.
-    if (at >= read_buffer_bytes / 2) {
+    if (at >= search_step_bytes) {
       skip(at);
       at = 0;
     }
@@ -128,7 +170,6 @@ void frame_reader::skip(size_t bytes) {
   if (bytes == 0) return;
   bytes = std::min(bytes, end_ - begin_);
   begin_ += bytes;
-  offset_ += bytes;
   counts_.skipped_bytes += bytes;
 }
 
@@ -148,7 +189,7 @@ void frame_reader::resync(size_t first_candidate) {
       return;
     }
     ++at;
-    if (at >= read_buffer_bytes / 2) {  // bounded search window
+    if (at >= search_step_bytes) {  // bounded search window
       skip(at);
       at = 0;
     }
@@ -192,11 +233,10 @@ bool frame_reader::next(frame_view& frame) {
       }
     }
     frame.header = h;
-    frame.data = buffer_.data() + begin_ + header;
+    frame.data = map_ + begin_ + header;
     frame.data_bytes = length - header;
-    frame.offset = offset_;
+    frame.offset = begin_;
     begin_ += length;
-    offset_ += length;
     ++counts_.frames;
     return true;
   }

@@ -5,14 +5,16 @@
 // that format. Bytes that are not such frames (garbage, frames of another
 // length, frames cut short by the next header) are skipped and counted; a
 // frame is taken as cut short when no header follows it but one starts
-// inside it. Memory: one read buffer of about 4 MiB or two frames.
+// inside it. The file is mapped into memory, not copied: page tables are
+// filled a window ahead of the cursor (a failing read then gives a message
+// instead of a signal) and dropped behind it on request, so the memory in
+// use stays at a few windows whatever the file size.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "vdif_header.h"
 
@@ -44,7 +46,7 @@ inline constexpr size_t max_lock_search_bytes = size_t{1} << 24;
 
 struct frame_view {
   frame_header header;
-  const uint8_t* data = nullptr;  // data array, valid until the next call of next()
+  const uint8_t* data = nullptr;  // data array, valid until release_before() passes it or the reader ends
   size_t data_bytes = 0;
   uint64_t offset = 0;            // file offset of the header
 };
@@ -78,9 +80,14 @@ class frame_reader {
   const std::string& error() const { return error_; }
   const std::string& path() const { return path_; }
 
+  // Frame data before this file offset will not be used any more: the
+  // reader may drop its pages from the mapping.
+  void release_before(uint64_t offset);
+
  private:
-  frame_reader(int descriptor, std::string path);
-  size_t ensure(size_t bytes);  // bytes available from the cursor, reading as needed
+  frame_reader(std::string path, const uint8_t* map, uint64_t size);
+  size_t ensure(size_t bytes);  // bytes available from the cursor, mapped in as needed
+  void populate(uint64_t until);
   bool header_at(size_t at, frame_header& header) const;
   bool confirmed_at(size_t at);
   bool plausible_start_at(size_t at, frame_header& header);
@@ -88,12 +95,12 @@ class frame_reader {
   void resync(size_t first_candidate);
   void skip(size_t bytes);
 
-  int descriptor_;
   std::string path_;
-  std::vector<uint8_t> buffer_;
-  size_t begin_ = 0, end_ = 0;  // unread bytes: buffer_[begin_, end_)
-  uint64_t offset_ = 0;         // file offset of buffer_[begin_]
-  bool end_of_file_ = false;
+  const uint8_t* map_;          // the whole file; nullptr when it is empty
+  size_t begin_ = 0, end_ = 0;  // unread bytes: map_[begin_, end_), begin_ the file offset
+  uint64_t size_ = 0;           // mapped length
+  uint64_t populated_ = 0;      // page tables filled up to here
+  uint64_t released_ = 0;       // pages dropped below here
   bool locked_ = false;
   frame_signature signature_;
   reader_counts counts_;

@@ -5,16 +5,28 @@
 // later second arrives and the current one is complete, the hold is full, or
 // a frame two or more seconds later arrives; at the end every second of the
 // process is written. Parts no valid frame supplied get fill codes.
+//
+// When every selected thread gives one raw channel, the frames of one frame
+// number are gathered from all threads (a few frame numbers may be open at
+// once) and interleaved in one pass when the last one arrives; frame numbers
+// that do not complete are interleaved thread by thread when they leave the
+// gathering, which gives the same words. Gathered frames are not copied: the
+// caller keeps their data valid from pending_offset() on, and until flush().
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <functional>
+#include <limits>
+#include <optional>
 #include <vector>
 
 #include "channel_interleaver.h"
 #include "conversion_plan.h"
 #include "fill_codes.h"
 #include "frame_reader.h"
+#include "thread_transposer.h"
 
 namespace korva::vdif {
 
@@ -37,6 +49,8 @@ using second_sink = std::function<bool(int64_t second, const uint32_t* words, si
 
 class second_assembler {
  public:
+  static constexpr size_t max_group_threads = 16;
+
   second_assembler(const conversion_plan& plan, int64_t first_second, int32_t length, const fill_source& fill,
                    second_sink sink, interleave_method method = interleave_method::best);
 
@@ -44,13 +58,30 @@ class second_assembler {
   bool take(const frame_view& frame);
   // Writes every second of the process not yet written. False when the sink refused.
   bool finish();
+  // Interleaves the gathered frames; their data is not used afterwards.
+  void flush();
+  // The lowest file offset of a gathered frame, or the largest value when none is.
+  uint64_t pending_offset() const;
 
   const assembly_counts& counts() const { return counts_; }
   int64_t next_second() const { return current_; }
 
  private:
+  // The frames of one frame number gathered so far, by selected thread.
+  struct frame_group {
+    uint32_t frame_number = 0;
+    uint64_t offset = 0;  // of the first frame
+    size_t present = 0;
+    const uint8_t* data[max_group_threads] = {};
+  };
+  static constexpr size_t max_open_groups = 4;
+
   bool advance();
+  bool claim(size_t thread, uint32_t frame_number);
   void place(size_t thread, uint32_t frame_number, const uint8_t* data);
+  void gather(size_t thread, uint32_t frame_number, const uint8_t* data, uint64_t offset);
+  void write_group(const frame_group& group);
+  void write_thread(size_t thread, uint32_t frame_number, const uint8_t* data);
   void hold(size_t thread, uint32_t frame_number, const uint8_t* data);
   bool complete() const { return valid_slots_ == slots_.size(); }
 
@@ -59,8 +90,15 @@ class second_assembler {
   const fill_source& fill_;
   second_sink sink_;
   std::vector<channel_interleaver> interleavers_;  // per selected thread
+  std::optional<thread_transposer> transposer_;    // when frames are gathered
+  std::vector<frame_group> groups_;                // open, oldest first
   std::vector<int> thread_index_;                  // by thread ID: selected thread, or -1
-  std::vector<uint32_t> words_;                    // the current second
+  // The current second. Zeroed by calloc, which for a second's size takes
+  // fresh pages the system has zeroed already: no pass that is then overwritten.
+  struct free_words {
+    void operator()(uint32_t* words) const { std::free(words); }
+  };
+  std::unique_ptr<uint32_t[], free_words> words_;
   std::vector<uint8_t> slots_;                     // per thread and frame: 1 when valid
   size_t valid_slots_ = 0;
   std::vector<uint8_t> hold_data_;

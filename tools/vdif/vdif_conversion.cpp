@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -214,9 +215,11 @@ bool convert_recording(const conversion_options& options, std::FILE* out, conver
     while (!past_end && reader->next(frame)) {
       result.bytes_read = base + frame.offset + frame.data_bytes;
       if (!assembler.take(frame)) break;
+      reader->release_before(std::min(frame.offset, assembler.pending_offset()));
       // Two seconds beyond the process nothing of it can follow any more.
       past_end = !frame.header.invalid && frame_utc(frame.header) >= end_second + 2;
     }
+    assembler.flush();  // before the reader's data goes
     add_counts(result.reading, reader->counts());
     if (!reader->error().empty()) {
       error = reader->error();
