@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <set>
 #include <tuple>
 #include <vector>
 
@@ -110,6 +111,10 @@ struct batch_header {
   int32_t stream_index;
   int32_t record_count;
   int32_t reserved;
+  // Segments the second's stream correlated, and of them those each station's
+  // raw file lacked (the correlator's data_coverage of the second).
+  int64_t segments;
+  int64_t missing_segments[max_stations];
 };
 struct batch_record {
   station_pair pair;
@@ -123,6 +128,8 @@ class record_batch {
   void reset(const work_unit& unit, int64_t offset);
   void append(const station_pair& pair, int32_t period_index, const cor_record_header& header,
               const float* spectrum, int32_t bins);
+  // The coverage of the batch's second, counted by the correlator.
+  void set_coverage(const data_coverage& coverage);
   const batch_header& header() const;
   std::vector<unsigned char>& bytes() { return bytes_; }
   const std::vector<unsigned char>& bytes() const { return bytes_; }
@@ -196,6 +203,10 @@ struct process_tally {
   timeval finished{};
   bool opened = false;
   bool closed = false;
+  // Raw data the process's stations lacked, as korva_corr reports it.
+  int64_t segments[max_stations] = {};
+  int64_t missing_segments[max_stations] = {};
+  std::set<int32_t> missing_seconds[max_stations];
 };
 
 // The manager's output side: creates each process's files when it starts,
@@ -249,6 +260,7 @@ class ordered_writer : public unit_events {
   void cut_files_after_failure();
   void close_process(int32_t process);
   void print_process_lines(int32_t process);
+  void count_coverage(const batch_header& batch);
   const schedule_tables& tables_;
   const job_settings& settings_;
   std::FILE* out_;

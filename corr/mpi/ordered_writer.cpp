@@ -182,11 +182,23 @@ void ordered_writer::write_batch(const record_batch& batch) {
       return;
     }
   }
+  count_coverage(batch.header());
   process_tally& tally = tally_[position.process];
   tally.stream_seconds_written += 1;
   const double streams = stream_count(tables_);
   seconds_done_ += 1.0 / streams;
   raw_bytes_done_ += static_cast<double>(raw_bytes_per_second(tables_.terminal)) * tally.stations / streams;
+}
+
+void ordered_writer::count_coverage(const batch_header& batch) {
+  process_tally& tally = tally_[batch.process_index];
+  const process_info& process = tables_.processes[batch.process_index];
+  const int32_t second = static_cast<int32_t>(static_cast<uint32_t>(process.epoch) + static_cast<uint32_t>(batch.offset));
+  for (int s = 0; s < max_stations; ++s) {
+    tally.segments[s] += batch.segments;
+    tally.missing_segments[s] += batch.missing_segments[s];
+    if (batch.missing_segments[s] > 0) tally.missing_seconds[s].insert(second);
+  }
 }
 
 void ordered_writer::close_finished_processes() {
@@ -222,6 +234,13 @@ void ordered_writer::print_process_lines(int32_t process) {
   const process_tally& tally = tally_[process];
   print_process_started(out_, process + 1, tally.started);
   print_process_finished(out_, process + 1, tally.finished);
+  for (int s = 0; s < max_stations; ++s) {
+    station_coverage coverage;
+    coverage.segments = tally.segments[s];
+    coverage.missing_segments = tally.missing_segments[s];
+    coverage.missing_seconds.assign(tally.missing_seconds[s].begin(), tally.missing_seconds[s].end());
+    print_missing_data(err_, process + 1, tables_.stations[s], coverage, tables_.processes[process].length);
+  }
   const double wall = seconds_between(tally.started, tally.finished);
   const int64_t seconds = process_seconds(tables_.processes[process]);
   const double megabytes =

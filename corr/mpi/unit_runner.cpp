@@ -79,7 +79,9 @@ bool unit_runner::run(const work_unit& unit, const std::function<void(record_bat
       return false;
     }
     batch.reset(unit, offset);
+    correlator_.clear_coverage();
     const int32_t result = correlator_.correlate_stream(plan_, unit.stream_index, second, windows, sink, message);
+    batch.set_coverage(correlator_.coverage());
     message_buffer unmapped;  // the correlator's message stays
     korva_umap_raw_file(process, tables_, descriptors_, windows, second, unmapped);
     if (result < 0) {

@@ -86,7 +86,17 @@ struct packed_record {
 
 void record_batch::reset(const work_unit& unit, int64_t offset) {
   bytes_.clear();
-  append_bytes(bytes_, batch_header{unit.sequence, offset, unit.process_index, unit.stream_index, 0, 0});
+  append_bytes(bytes_, batch_header{unit.sequence, offset, unit.process_index, unit.stream_index, 0, 0, 0, {}});
+}
+
+void record_batch::set_coverage(const data_coverage& coverage) {
+  auto* header = reinterpret_cast<batch_header*>(bytes_.data());
+  header->segments = 0;
+  for (int s = 0; s < max_stations; ++s) {
+    const station_coverage& station = coverage.station[s];
+    if (station.segments > header->segments) header->segments = station.segments;
+    header->missing_segments[s] = station.missing_segments;
+  }
 }
 
 void record_batch::append(const station_pair& pair, int32_t period_index, const cor_record_header& header,

@@ -275,6 +275,24 @@ TEST_F(JobManager, ShortRawFileLeavesKorvaCorrsFiles) {
   }
 }
 
+// A raw file ending inside the last second of its process: the run goes on
+// (the missing segments are zeros) and the manager reports the missing data
+// as korva_corr does, whichever way the seconds were cut into units.
+TEST_F(JobManager, RawDataEndingEarlyIsReportedAsKorvaCorrReportsIt) {
+  fs::resize_file(folder.path() / "raw" / "BRAVO_2024101120100.raw", 3250000);  // 6.5 of 7 seconds
+  const run_output reference = run_korva_corr("reference");
+  ASSERT_EQ(reference.status, exit_success) << reference.err;
+  ASSERT_EQ(reference.err.rfind("korva_corr : Warning: Process[0002] station[BRAVO]: raw data missing in 1 of 7 "
+                                "seconds (2024/101 12:01:06); ", 0), 0u) << reference.err;
+  for (const int32_t chunk : {1, 3, 100}) {
+    settings.chunk_seconds = chunk;
+    const run_output job = run_scrambled("job", 3, 7u + chunk);
+    EXPECT_EQ(job.status, exit_success);
+    EXPECT_EQ(job.err, reference.err) << "chunk " << chunk;
+    testing::expect_same_files(folder.path() / "reference", folder.path() / "job", "chunk " + std::to_string(chunk));
+  }
+}
+
 // A later process whose sources are missing, and two processes of one start
 // second (which would write the same files), are refused when the schedule is
 // read, by the reader the manager shares with korva_corr: before any output.
