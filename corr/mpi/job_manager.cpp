@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "mpi_job.h"
+#include "run_signals.h"
 
 namespace korva {
 
@@ -65,6 +66,12 @@ int run_job(const schedule_tables& tables, const job_settings& settings, unit_ex
   counting_events events(writer);
   const int32_t bound = pending_unit_bound(executor.worker_count());
   for (;;) {
+    // A stop request (the handlers are the program's to install) ends the
+    // job between records, so every file ends on a whole one.
+    if (stop_signal() != 0) {
+      progress.clear();
+      return writer.stop(stop_signal());
+    }
     hand_out(cursor, writer, executor, events, bound);
     // Every unit out has come back: nothing more can be handed out (the
     // cursor is at its end, or at a failure's place).

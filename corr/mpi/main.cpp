@@ -10,6 +10,7 @@
 #include "info_lines.h"
 #include "mpi_job.h"
 #include "mpi_transport.h"
+#include "run_signals.h"
 
 namespace {
 
@@ -63,6 +64,12 @@ int run_rank(int argc, char** argv, int rank, int ranks) {
     std::fflush(stdout);
   }
 
+  // On SIGINT or SIGTERM mpirun signals every rank and kills them all a
+  // second later, or as soon as one dies. So no rank dies of it: the workers
+  // go on, and the manager closes its files between records and aborts the
+  // job itself.
+  install_run_signal_handlers();
+
   std::unique_ptr<unit_runner> runner;
   job_failure failure;
   if (correlates) {
@@ -83,6 +90,7 @@ int run_rank(int argc, char** argv, int rank, int ranks) {
   }
   mpi_executor executor(ranks);
   const int status = run_job(*tables, settings, executor, stdout, stderr, show_progress);
+  if (stop_signal() != 0) MPI_Abort(MPI_COMM_WORLD, status);  // the workers may be gone already
   executor.stop_workers();
   return status;
 }

@@ -244,6 +244,10 @@ class ordered_writer : public unit_events {
   // lines and the message printed; otherwise the closing line. Returns the
   // exit status.
   int finish();
+  // The end of a job asked to stop by a signal: every open output file closed
+  // on the last whole record written, the finished processes' lines and one
+  // line saying so. Returns 128 + the signal's number.
+  int stop(int signal_number);
 
  private:
   struct unit_state;

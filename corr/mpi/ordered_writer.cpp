@@ -182,6 +182,9 @@ void ordered_writer::write_batch(const record_batch& batch) {
       return;
     }
   }
+  // mpirun, when signalled, kills every rank within a second: handing each
+  // batch to the system keeps the files on whole records even then.
+  for (const batch_record& r : records) std::fflush(files->second->files.file[r.pair.first][r.pair.second][position.stream]);
   count_coverage(batch.header());
   process_tally& tally = tally_[position.process];
   tally.stream_seconds_written += 1;
@@ -304,6 +307,20 @@ void ordered_writer::cut_files_after_failure() {
       }
     }
   }
+}
+
+int ordered_writer::stop(int signal_number) {
+  if (line_hook_) line_hook_();
+  message_buffer ignored;
+  for (auto& [process, files] : open_)
+    korva_close_cor_file(tables_.processes[process], tables_, settings_.run.cor_dir, files->files, ignored);
+  open_.clear();
+  print_finished_processes();
+  std::fflush(out_);
+  std::fprintf(err_, "korva_mpi : Stopped by signal %s after %.0f of %lld seconds, every output file ends on a "
+               "whole record\n", sigabbrev_np(signal_number), seconds_done_, static_cast<long long>(job_seconds_));
+  std::fflush(err_);
+  return 128 + signal_number;
 }
 
 int ordered_writer::finish() {

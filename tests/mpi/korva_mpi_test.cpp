@@ -41,6 +41,17 @@ std::vector<std::string> mpirun_words(int ranks, const std::vector<std::string>&
   return words;
 }
 
+// A job of forty processes, each at its own minute (two at one start second
+// would write the same files), all reading the simulated recording of
+// 12:01:00, started under timeout in the background; its ranks carry the
+// folder's name in their environment so that they can be found.
+struct long_job {
+  pid_t pid = -1;
+  std::filesystem::path out;
+  std::filesystem::path cor;
+  std::string token;
+};
+
 class KorvaMpi : public ::testing::Test {
  protected:
   testing::temporary_folder folder;
@@ -50,6 +61,49 @@ class KorvaMpi : public ::testing::Test {
   }
   program_result korva_corr(const std::vector<std::string>& args) {
     return testing::run_program(KORVA_CORR_PATH, args, folder.path());
+  }
+  long_job start_long_job() {
+    std::string schedule = testing::job_schedule();
+    schedule = schedule.substr(0, schedule.find("$Process"));
+    // Forty processes, each at its own minute (two at one start second would
+    // write the same files), all reading the simulated recording of 12:01:00.
+    const fs::path raw = folder.path() / "raw";
+    fs::create_directories(raw);
+    for (int k = 0; k < 40; ++k) {
+      char epoch[32], name[64];
+      std::snprintf(epoch, sizeof epoch, "2024/101 13:%02d:00", k);
+      schedule += "$Process " + std::string(epoch) + " 7 SRC1 ABC\n";
+      for (const char* station : {"ALPHA", "BRAVO", "CHARLIE"}) {
+        std::snprintf(name, sizeof name, "%s_2024101%02d%02d00.raw", station, 13, k);
+        fs::create_symlink(data / "raw" / (std::string(station) + "_2024101120100.raw"), raw / name);
+      }
+    }
+    folder.write("long.sch", schedule);
+    const fs::path cor = empty_folder("cor");
+    const std::string token = folder.path().filename();  // marks this test's ranks
+    std::map<std::string, std::string> env = mpi_environment();
+    env["KORVA_TEST_RUN"] = token;
+    std::vector<std::string> words =
+        mpirun_words(3, {"--schedule=long.sch", "--raw-dir=" + raw.string(), "--cor-dir=" + cor.string(),
+                         "--chunk=1"});
+    std::vector<std::string> environment = testing::child_environment(env);
+    std::vector<char*> argv{const_cast<char*>("/usr/bin/timeout")};
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& e : environment) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const fs::path out = folder.path() / "out.txt";
+    std::fflush(nullptr);
+    const pid_t job = fork();
+    if (job == 0) {
+      FILE* sink = std::freopen(out.c_str(), "w", stdout);
+      if (sink == nullptr || std::freopen((folder.path() / "err.txt").c_str(), "w", stderr) == nullptr || chdir(folder.path().c_str()) != 0)
+        _exit(127);
+      execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+    return {job, out, cor, token};
   }
   fs::path empty_folder(const std::string& name) {
     const fs::path path = folder.path() / name;
@@ -124,82 +178,82 @@ TEST_F(KorvaMpi, MissingRawFileOfALaterProcessEndsTheJob) {
   }
 }
 
-// A worker rank killed while the job runs: the job ends with a non-zero
-// status well within the bound, not left waiting for the dead rank.
-TEST_F(KorvaMpi, KilledWorkerEndsTheJob) {
-  std::string schedule = testing::job_schedule();
-  schedule = schedule.substr(0, schedule.find("$Process"));
-  // Forty processes, each at its own minute (two at one start second would
-  // write the same files), all reading the simulated recording of 12:01:00.
-  const fs::path raw = folder.path() / "raw";
-  fs::create_directories(raw);
-  for (int k = 0; k < 40; ++k) {
-    char epoch[32], name[64];
-    std::snprintf(epoch, sizeof epoch, "2024/101 13:%02d:00", k);
-    schedule += "$Process " + std::string(epoch) + " 7 SRC1 ABC\n";
-    for (const char* station : {"ALPHA", "BRAVO", "CHARLIE"}) {
-      std::snprintf(name, sizeof name, "%s_2024101%02d%02d00.raw", station, 13, k);
-      fs::create_symlink(data / "raw" / (std::string(station) + "_2024101120100.raw"), raw / name);
-    }
+// The pids of the job's ranks rank_text ("OMPI_COMM_WORLD_RANK=1"), or of
+// every rank when rank_text is empty.
+std::vector<pid_t> ranks_of(const long_job& job, const std::string& rank_text) {
+  std::vector<pid_t> pids;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string environ_text = testing::read_file(entry.path() / "environ");
+    if (environ_text.find("KORVA_TEST_RUN=" + job.token + '\0') == std::string::npos) continue;
+    if (environ_text.find("OMPI_COMM_WORLD_RANK=") == std::string::npos) continue;  // mpirun itself
+    if (!rank_text.empty() && environ_text.find(rank_text + '\0') == std::string::npos) continue;
+    pids.push_back(static_cast<pid_t>(std::stol(entry.path().filename())));
   }
-  folder.write("long.sch", schedule);
-  const fs::path cor = empty_folder("cor");
-  const std::string token = folder.path().filename();  // marks this test's ranks
-  std::map<std::string, std::string> env = mpi_environment();
-  env["KORVA_TEST_RUN"] = token;
-  std::vector<std::string> words =
-      mpirun_words(3, {"--schedule=long.sch", "--raw-dir=" + raw.string(), "--cor-dir=" + cor.string(),
-                       "--chunk=1"});
-  std::vector<std::string> environment = testing::child_environment(env);
-  std::vector<char*> argv{const_cast<char*>("/usr/bin/timeout")};
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (std::string& e : environment) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  const fs::path out = folder.path() / "out.txt";
-  std::fflush(nullptr);
-  const pid_t job = fork();
-  if (job == 0) {
-    FILE* sink = std::freopen(out.c_str(), "w", stdout);
-    if (sink == nullptr || std::freopen("/dev/null", "w", stderr) == nullptr || chdir(folder.path().c_str()) != 0)
-      _exit(127);
-    execve(argv[0], argv.data(), envp.data());
-    _exit(127);
-  }
-  ASSERT_GT(job, 0);
+  return pids;
+}
 
-  // Once the first process is written, the workers are busy: kill rank 1.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  pid_t worker = -1;
-  while (worker < 0 && std::chrono::steady_clock::now() < deadline) {
-    if (testing::read_file(out).find("Process[0001] Finished") != std::string::npos) {
-      for (const auto& entry : fs::directory_iterator("/proc")) {
-        const std::string environ_text = testing::read_file(entry.path() / "environ");
-        if (environ_text.find("KORVA_TEST_RUN=" + token + '\0') != std::string::npos &&
-            environ_text.find(std::string("OMPI_COMM_WORLD_RANK=1") + '\0') != std::string::npos) {
-          worker = static_cast<pid_t>(std::stol(entry.path().filename()));
-        }
-      }
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_GT(worker, 0) << "no worker rank found\n" << testing::read_file(out);
-  const std::string before_kill = testing::read_file(out);
-  ASSERT_EQ(before_kill.find("Correlation Finished"), std::string::npos) << "the job ended too soon to test";
-  ASSERT_EQ(kill(worker, SIGKILL), 0);
-
+// Waits for the job's end; its exit status, or -1 when it did not exit.
+int wait_for(const long_job& job, std::chrono::seconds bound) {
   int status = 0;
-  const auto killed = std::chrono::steady_clock::now();
-  while (waitpid(job, &status, WNOHANG) == 0) {
-    ASSERT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(run_timeout_seconds + 10));
+  const auto since = std::chrono::steady_clock::now();
+  while (waitpid(job.pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() - since > bound) return -2;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(KorvaMpi, KilledWorkerEndsTheJob) {
+  const long_job job = start_long_job();
+  ASSERT_GT(job.pid, 0);
+  std::vector<pid_t> worker;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (worker.empty() && std::chrono::steady_clock::now() < deadline) {
+    if (testing::read_file(job.out).find("Process[0001] Finished") != std::string::npos)
+      worker = ranks_of(job, "OMPI_COMM_WORLD_RANK=1");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_EQ(worker.size(), 1u) << "no worker rank found\n" << testing::read_file(job.out);
+  ASSERT_EQ(testing::read_file(job.out).find("Correlation Finished"), std::string::npos)
+      << "the job ended too soon to test";
+  const auto killed = std::chrono::steady_clock::now();
+  ASSERT_EQ(kill(worker[0], SIGKILL), 0);
+  const int status = wait_for(job, std::chrono::seconds(run_timeout_seconds + 10));
   EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(20)) << "the job ended only by timeout";
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_NE(WEXITSTATUS(status), 0);
-  EXPECT_NE(WEXITSTATUS(status), 124) << "ended by the timeout, not by the job";
-  EXPECT_EQ(testing::read_file(out).find("Correlation Finished"), std::string::npos);
+  EXPECT_GT(status, 0);
+  EXPECT_NE(status, 124) << "ended by the timeout, not by the job";
+  EXPECT_EQ(testing::read_file(job.out).find("Correlation Finished"), std::string::npos);
+}
+
+// SIGTERM to every rank (as a batch system cancelling the job sends it): the
+// manager stops between records, closes every file and aborts the job.
+TEST_F(KorvaMpi, TerminatedRanksLeaveFilesOfWholeRecords) {
+  const long_job job = start_long_job();
+  ASSERT_GT(job.pid, 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (testing::read_file(job.out).find("Process[0001] Finished") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const std::vector<pid_t> ranks = ranks_of(job, "");
+  ASSERT_EQ(ranks.size(), 3u) << testing::read_file(job.out);
+  for (const pid_t rank : ranks) kill(rank, SIGTERM);
+  const int status = wait_for(job, std::chrono::seconds(run_timeout_seconds + 10));
+  EXPECT_GT(status, 0);
+  EXPECT_NE(status, 124) << "ended by the timeout, not by the job";
+  EXPECT_EQ(testing::read_file(job.out).find("Correlation Finished"), std::string::npos);
+  int files = 0;
+  constexpr std::uintmax_t header = 256;
+  for (const auto& entry : fs::directory_iterator(job.cor)) {
+    const std::uintmax_t size = entry.file_size();
+    ++files;
+    ASSERT_GE(size, header) << entry.path();
+    // CH1: 1024-point records of 128 + 4096 bytes; CH2: 256-point, 128 + 1024.
+    const std::uintmax_t record = entry.path().string().find("_CH1.cor") != std::string::npos ? 4224 : 1152;
+    EXPECT_EQ((size - header) % record, 0u) << entry.path() << " ends inside a record";
+  }
+  EXPECT_GT(files, 0);
+  const std::string err = testing::read_file(folder.path() / "err.txt");
+  EXPECT_NE(err.find("korva_mpi : Stopped by signal TERM after "), std::string::npos) << err;
 }
 
 // Bad options and a missing schedule end every rank as korva_corr ends.
