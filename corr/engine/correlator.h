@@ -59,7 +59,7 @@ class correlator {
   // Every stream of UTC second epoch of the plan's process, then the sink's
   // second_finished. Returns 1, or -1 with the message in the buffer (source
   // not found, stream not correlatable, a worker that cannot be started, a
-  // failed write). On success the buffer holds the last source lookup.
+  // failed write).
   int32_t correlate_second(const process_plan& plan, int32_t epoch, const raw_window_table& windows,
                            record_sink& sink, message_buffer& message);
 
@@ -68,17 +68,13 @@ class correlator {
   const data_coverage& coverage() const;
   void clear_coverage();
 
-  // Stream stream_index only, from the source the plan resolved for it.
+  // Stream stream_index only, from the source the plan resolved for it: the
+  // delays of every taking-part station, then every period of the stream.
   int32_t correlate_stream(const process_plan& plan, int32_t stream_index, int32_t epoch,
                            const raw_window_table& windows, record_sink& sink, message_buffer& message);
 
  private:
   struct state;
-  // The delays of every taking-part station for the source, then every
-  // period of the stream.
-  int32_t correlate_stream_from(const process_plan& plan, int32_t stream_index, int32_t source_index,
-                                int32_t epoch, const raw_window_table& windows, record_sink& sink,
-                                message_buffer& message);
   std::unique_ptr<state> state_;
 };
 

@@ -224,13 +224,9 @@ int32_t correlate_period(const period_inputs& inputs, const period_id& period, i
 
 int32_t correlator::correlate_second(const process_plan& plan, int32_t epoch, const raw_window_table& windows,
                                      record_sink& sink, message_buffer& message) {
-  state& s = *state_;
-  if (!thread_count_is_valid(s.thread_count, message)) return -1;
-  const process_info& process = s.schedule.processes[plan.process_index];
+  if (!thread_count_is_valid(state_->thread_count, message)) return -1;
   for (int32_t k = 0; k < plan.stream_count; ++k) {
-    const int32_t source = find_stream_source(s.schedule, process, s.schedule.streams[k], message);
-    if (source < 0) return -1;
-    if (correlate_stream_from(plan, k, source, epoch, windows, sink, message) != 1) return -1;
+    if (correlate_stream(plan, k, epoch, windows, sink, message) != 1) return -1;
   }
   sink.second_finished(epoch);
   return 1;
@@ -240,18 +236,11 @@ int32_t correlator::correlate_stream(const process_plan& plan, int32_t stream_in
                                      const raw_window_table& windows, record_sink& sink, message_buffer& message) {
   state& s = *state_;
   if (!thread_count_is_valid(s.thread_count, message)) return -1;
-  const int32_t source = plan.stream_source[stream_index];
-  if (source < 0) {  // writes the lookup's message
+  const int32_t source_index = plan.stream_source[stream_index];
+  if (source_index < 0) {  // writes the lookup's message
     return find_stream_source(s.schedule, s.schedule.processes[plan.process_index],
                               s.schedule.streams[stream_index], message);
   }
-  return correlate_stream_from(plan, stream_index, source, epoch, windows, sink, message);
-}
-
-int32_t correlator::correlate_stream_from(const process_plan& plan, int32_t stream_index, int32_t source_index,
-                                          int32_t epoch, const raw_window_table& windows, record_sink& sink,
-                                          message_buffer& message) {
-  state& s = *state_;
   const stream_info& stream = s.schedule.streams[stream_index];
   s.compute_delays(plan, source_index, epoch);
   if (stream.pp_per_second <= 0) return 1;

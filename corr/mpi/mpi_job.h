@@ -72,8 +72,6 @@ struct work_unit {
 // unsigned 32-bit arithmetic.
 int64_t process_seconds(const process_info& process);
 
-// Number of processes korva_corr runs: up to the first epoch 0, at most 1000.
-int32_t job_process_count(const schedule_tables& tables);
 
 // The job's steps in hand-out order: for each process its start, then for each
 // run of chunk seconds every stream. Units are numbered as they are taken.

@@ -61,7 +61,7 @@ double seconds_between(const timeval& from, const timeval& to) {
 ordered_writer::ordered_writer(const schedule_tables& tables, const job_settings& settings, std::FILE* out,
                                std::FILE* err)
     : tables_(tables), settings_(settings), out_(out), err_(err), open_file_budget_(open_file_budget()) {
-  tally_.resize(static_cast<std::size_t>(job_process_count(tables)));
+  tally_.resize(static_cast<std::size_t>(process_count(tables)));
   for (std::size_t p = 0; p < tally_.size(); ++p) job_seconds_ += process_seconds(tables.processes[p]);
 }
 
@@ -184,7 +184,11 @@ void ordered_writer::write_batch(const record_batch& batch) {
   }
   // mpirun, when signalled, kills every rank within a second: handing each
   // batch to the system keeps the files on whole records even then.
-  for (const batch_record& r : records) std::fflush(files->second->files.file[r.pair.first][r.pair.second][position.stream]);
+  // One period's records name every file of the batch once.
+  for (const batch_record& r : records) {
+    if (r.period_index != records.front().period_index) break;
+    std::fflush(files->second->files.file[r.pair.first][r.pair.second][position.stream]);
+  }
   count_coverage(batch.header());
   process_tally& tally = tally_[position.process];
   tally.stream_seconds_written += 1;

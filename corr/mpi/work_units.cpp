@@ -12,16 +12,10 @@ int64_t process_seconds(const process_info& process) {
   return end > first ? int64_t{end} - first : 0;
 }
 
-int32_t job_process_count(const schedule_tables& tables) {
-  int32_t count = 0;
-  while (count < max_processes && tables.processes[count].epoch != 0) ++count;
-  return count;
-}
-
 unit_cursor::unit_cursor(const schedule_tables& tables, int32_t chunk_seconds)
     : tables_(tables),
       chunk_(chunk_seconds < 1 ? 1 : chunk_seconds),
-      processes_(job_process_count(tables)),
+      processes_(process_count(tables)),
       streams_(stream_count(tables)) {}
 
 unit_cursor::kind unit_cursor::next_kind() const {

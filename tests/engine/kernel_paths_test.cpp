@@ -12,33 +12,14 @@
 #include <random>
 #include <vector>
 
+#include "scalar_kernels.h"
+
 namespace korva {
 namespace {
 
-const phase_tables& tables() {
-  static const phase_tables built;
-  return built;
-}
-
-// The scalar formulas, one bin at a time, whole two-bin blocks only.
-void scalar_rotate(const float* in, float* out, uint64_t phase, uint64_t step, int n) {
-  for (int k = 0; k < n - n % 2; ++k) {
-    const uint64_t p = phase + static_cast<uint64_t>(k - k % 2) * step;
-    const float si = tables().sin[p >> 56];
-    const float co = tables().cos[p >> 56];
-    const float re = in[2 * k], im = in[2 * k + 1];
-    out[2 * k] = re * co - im * si;
-    out[2 * k + 1] = im * co + re * si;
-  }
-}
-
-void scalar_multiply_accumulate(const float* a, const float* b, float* acc, int n) {
-  for (int k = 0; k < n - n % 2; ++k) {
-    const float ar = a[2 * k], ai = a[2 * k + 1], br = b[2 * k], bi = b[2 * k + 1];
-    acc[2 * k] = (acc[2 * k] + ar * br) + ai * bi;
-    acc[2 * k + 1] = (acc[2 * k + 1] - ar * bi) + ai * br;
-  }
-}
+using testing::scalar_multiply_accumulate;
+using testing::scalar_rotate;
+using testing::tables;
 
 constexpr float canary = 98765.0f;
 
